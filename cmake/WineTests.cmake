@@ -1,0 +1,28 @@
+# Test programs run under Wine through CMAKE_CROSSCOMPILING_EMULATOR (cmake/wine.sh.in).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(WINE_LOADER /usr/lib/wine/wine64)
+  set(ARCH_NAME "64-bit")
+else()
+  set(WINE_LOADER /usr/lib/wine/wine)
+  set(ARCH_NAME "32-bit")
+endif()
+set(WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/wine.sh.in ${CMAKE_BINARY_DIR}/wine.sh
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE @ONLY)
+set(WINE_SCRIPT ${CMAKE_BINARY_DIR}/wine.sh)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_SCRIPT})
+
+add_test(NAME wine.start COMMAND ${WINE_SCRIPT} start)
+set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine)
+add_test(NAME wine.stop COMMAND ${WINE_SCRIPT} stop)
+set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
+
+# One CTest test per Windows test program; exit code 77 (no 32-bit support) counts as skipped.
+function(add_wine_test target)
+  add_test(NAME ${target} COMMAND ${target} ${ARGN})
+  set_tests_properties(${target} PROPERTIES
+    FIXTURES_REQUIRED wine
+    SKIP_RETURN_CODE 77
+    TIMEOUT 120)
+endfunction()

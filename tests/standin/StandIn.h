@@ -1,0 +1,44 @@
+// Control of the scripted stand-in for mDNS.dll that the tests load in its place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "mDNS.h"
+
+#if defined(MDNS_BUILDING_LIBRARY)
+#define STANDIN_API extern "C" __declspec(dllexport)
+#else
+#define STANDIN_API extern "C" __declspec(dllimport)
+#endif
+
+enum StandInCall : int {
+    kCallInitialize,
+    kCallCreate,
+    kCallStart,
+    kCallStop,
+    kCallRelease,
+    kCallFinalize,
+    kCallCount
+};
+
+// Forgets the script, the queued events and the call log.
+STANDIN_API void StandInReset();
+// Makes a call return `status` instead of 0. A failing create still writes a handle
+// when `writeHandle` is set.
+STANDIN_API void StandInFailCall(int call, DNSStatus status, bool writeHandle);
+// Queues an event that the search thread delivers, `delayMs` after the previous one.
+// `txt` holds `txtSize` bytes in the library's double-zero-terminated form.
+STANDIN_API void StandInQueueEvent(uint32_t type, const wchar_t* name, const ServiceAddress* address,
+                                   const char* txt, size_t txtSize, uint32_t delayMs);
+// The calls made since the last reset, one letter each: I C S T R F (initialize, create,
+// start, stop, release, finalize), and E for every event delivered.
+STANDIN_API size_t StandInCallLog(char* buffer, size_t size);
+// True when any event was delivered on the caller's own thread, or two at once.
+STANDIN_API bool StandInDeliveryFault();
+
+inline std::string StandInLog() {
+    char buffer[512];
+    size_t length = StandInCallLog(buffer, sizeof buffer);
+    return std::string(buffer, length);
+}
