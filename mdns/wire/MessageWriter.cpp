@@ -1,7 +1,5 @@
 #include "mdns/wire/MessageWriter.h"
 
-#include "mdns/wire/Names.h"
-
 namespace mdns::wire {
 
 namespace {
@@ -15,6 +13,17 @@ constexpr uint8_t kPointerType = 0xC0;
 constexpr size_t kMaxTxtStringLength = 255;
 constexpr size_t kMaxRdataLength = 0xFFFF;
 constexpr size_t kMaxCount = 0xFFFF;
+
+// The uncompressed wire form, byte for byte: a name compresses only against one written
+// exactly so, so every name reads back exactly as it was given (case included).
+std::string WireForm(const Name& name) {
+    std::string form;
+    for (const std::string& label : name) {
+        form.push_back(static_cast<char>(label.size()));
+        form.append(label);
+    }
+    return form;
+}
 
 bool CanEncode(const Name& name) {
     size_t wireLength = 1;
@@ -98,7 +107,7 @@ bool MessageWriter::AddRecord(Section section, const ResourceRecord& record) {
 
 bool MessageWriter::WriteName(const Name& name) {
     if (!CanEncode(name)) return false;
-    const std::string key = NameKey(name);
+    const std::string key = WireForm(name);
     size_t keyOffset = 0;
     for (const std::string& label : name) {
         std::string suffix = key.substr(keyOffset);

@@ -44,7 +44,7 @@ private:
     size_t m_maxSize;
     std::vector<uint8_t> m_bytes;
     uint16_t m_counts[4] = {0, 0, 0, 0};  // questions, answers, authorities, additionals
-    // Every name suffix written so far, by its case-folded uncompressed form, with its offset;
+    // Every name suffix written so far, by its uncompressed form, with its offset;
     // m_written lists the keys in the order added so a failed Add can take its own back.
     std::unordered_map<std::string, uint16_t> m_suffixes;
     std::vector<std::string> m_written;
