@@ -1,12 +1,27 @@
 #include "view/CEnumIdList.h"
 
-CEnumIdList::~CEnumIdList() {
-    for (LPITEMIDLIST item : m_items) {
-        if (m_pMalloc)
-            m_pMalloc->Free(item);
-        else
-            CoTaskMemFree(item);
-    }
-    if (m_pMalloc) m_pMalloc->Release();
-    if (m_pOwner) m_pOwner->Release();
+#include "folder/CShellFolder.h"
+
+HRESULT CEnumIdList::PostConstruct() {
+    const HRESULT hr = SHGetMalloc(m_pMalloc.Put());
+    return FAILED(hr) ? hr : S_OK;
+}
+
+void CEnumIdList::PreDestroy() {
+    for (LPITEMIDLIST item : m_items) m_pMalloc->Free(item);
+    m_items.clear();
+}
+
+// Every call runs a fresh browse and yields every service found, whatever the flags.
+STDMETHODIMP CShellFolder::EnumObjects(HWND, SHCONTF, IEnumIDList** out) {
+    // Without somewhere to put the result the browse would be 500 ms for nothing.
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    CComObject<CEnumIdList>* enumerator = nullptr;
+    const HRESULT hr = CreateObject(&enumerator);
+    if (FAILED(hr)) return hr;
+    enumerator->BrowseServices();
+    enumerator->AddRef();
+    *out = enumerator;
+    return S_OK;
 }

@@ -1,23 +1,26 @@
 // The enumerator that one EnumObjects call hands to the shell: it owns the items that
-// its own timed browse found.
+// its own timed browse found, and hands out copies of them.
 #pragma once
 
 #include <windows.h>
-#include <objidl.h>
-#include <shtypes.h>
+#include <shlobj.h>
 
 #include <vector>
 
+#include "discovery/ServiceItemId.h"
 #include "mDNS.h"
+#include "module/ComPtr.h"
+#include "view/IEnumOnSTLImpl.h"
 
-class CEnumIdList {
+using ItemList = std::vector<LPITEMIDLIST>;
+using CEnumIdListBase =
+    CComEnumOnSTL<IEnumIDList, &IID_IEnumIDList, LPITEMIDLIST, PidlCopyPolicy, ItemList>;
+
+class CEnumIdList : public CEnumIdListBase {
 public:
-    using ItemList = std::vector<LPITEMIDLIST>;
-
-    CEnumIdList() = default;
-    ~CEnumIdList();
-    CEnumIdList(const CEnumIdList&) = delete;
-    CEnumIdList& operator=(const CEnumIdList&) = delete;
+    // The shell's allocator, which frees the items at destruction.
+    HRESULT PostConstruct();
+    void PreDestroy();
 
     // One timed browse that appends every resolved service to m_items; attaches them
     // when the search ran. Reports S_OK whatever the library does.
@@ -29,9 +32,6 @@ public:
     static void MDNS_CALL OnBrowserEvent(void* context, DNSBrowserRef browser, intptr_t status,
                                          const BrowserEvent* event) noexcept;
 
-    IUnknown* m_pOwner = nullptr;
-    const ItemList* m_pList = nullptr;
-    ItemList::const_iterator m_pos{};
-    IMalloc* m_pMalloc = nullptr;
+    ComPtr<IMalloc> m_pMalloc;
     ItemList m_items;
 };

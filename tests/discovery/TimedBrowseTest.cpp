@@ -46,13 +46,29 @@ protected:
     }
 };
 
+// An enumerator as EnumObjects makes it, released at the end of the scope.
+class Enumerator {
+public:
+    Enumerator() {
+        EXPECT_EQ(S_OK, CreateObject(&m_object));
+        m_object->AddRef();
+    }
+    ~Enumerator() { m_object->Release(); }
+    CEnumIdList& operator*() { return *m_object; }
+    CEnumIdList* operator->() { return m_object; }
+
+private:
+    CComObject<CEnumIdList>* m_object = nullptr;
+};
+
 TEST_F(TimedBrowse, ListsResolvedServicesInArrivalOrderWithDuplicates) {
     Queue(L"Printer", Txt({"path=/status"}));
     Queue(L"Camera", Txt({}), 20);
     Queue(L"Ignored kind", Txt({}), 0, kOtherEventType);
     Queue(L"Printer", Txt({"path=/status"}), 20);
 
-    CEnumIdList enumerator;
+    Enumerator holder;
+    CEnumIdList& enumerator = *holder;
     DWORD started = GetTickCount();
     EXPECT_EQ(S_OK, enumerator.BrowseServices());
     EXPECT_GE(GetTickCount() - started, 450u);
@@ -75,7 +91,8 @@ TEST_F(TimedBrowse, EventsAfterTheWaitAreNeverDelivered) {
     Queue(L"In time", Txt({}), 100);
     Queue(L"Too late", Txt({}), 900);
 
-    CEnumIdList enumerator;
+    Enumerator holder;
+    CEnumIdList& enumerator = *holder;
     EXPECT_EQ(S_OK, enumerator.BrowseServices());
 
     EXPECT_EQ("ICSETRF", StandInLog());
@@ -106,7 +123,8 @@ TEST_F(TimedBrowse, EveryFailingStepReportsSuccessAndCleansUp) {
         StandInFailCall(step.call, kDNSBadStateErr, step.writeHandle);
         Queue(L"Seen only when the search ran", Txt({}));
 
-        CEnumIdList enumerator;
+        Enumerator holder;
+        CEnumIdList& enumerator = *holder;
         EXPECT_EQ(S_OK, enumerator.BrowseServices());
 
         std::string log = StandInLog();
@@ -120,7 +138,8 @@ TEST_F(TimedBrowse, EveryFailingStepReportsSuccessAndCleansUp) {
 }
 
 TEST_F(TimedBrowse, CallbackDropsWhatIsNotAResolvedService) {
-    CEnumIdList enumerator;
+    Enumerator holder;
+    CEnumIdList& enumerator = *holder;
     ResolvedServiceData data{};
     data.name = L"Service";
     data.address = Address(0xC0000201, 80);
