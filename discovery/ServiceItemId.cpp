@@ -23,10 +23,12 @@ void CopyField(WCHAR* destination, const WCHAR* source, size_t count) {
 
 }  // namespace
 
+ItemAllocateFunction g_allocateItem = CoTaskMemAlloc;
+
 HRESULT CreateServiceItemId(const WCHAR* name, const ServiceAddress* address, const WCHAR* path,
                             LPITEMIDLIST* item) {
     *item = nullptr;
-    auto* record = static_cast<ServiceItemId*>(CoTaskMemAlloc(kServiceItemAllocation));
+    auto* record = static_cast<ServiceItemId*>(g_allocateItem(kServiceItemAllocation));
     if (!record) return E_OUTOFMEMORY;
     record->cb = kServiceItemSize;
     CopyField(record->name, name, kServiceNameUnits - 1);

@@ -35,6 +35,10 @@ static_assert(offsetof(ServiceItemId, address) + offsetof(ServiceAddress, port) 
 static_assert(offsetof(ServiceItemId, path) == 280, "ServiceItemId layout");
 static_assert(offsetof(ServiceItemId, terminator) == 792, "ServiceItemId layout");
 
+// The task allocator's allocation, replaced only by tests that need it to fail.
+using ItemAllocateFunction = LPVOID(WINAPI*)(SIZE_T size);
+extern ItemAllocateFunction g_allocateItem;
+
 // Writes a new identifier, allocated with CoTaskMemAlloc. The name keeps at most
 // 127 units and the path at most 255; a cut never splits a surrogate pair.
 // S_OK, or E_OUTOFMEMORY with *item null.

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <cstring>
+#include <string>
+
+#include "discovery/ServiceItemId.h"
+#include "view/CEnumIdList.h"
+
+namespace {
+
+LONG LockCount() { return Module().GetLockCount(); }
+
+// Fails the chosen item allocation, as an allocator with no memory left would.
+class FailingItemAllocations {
+public:
+    explicit FailingItemAllocations(int failAt) {
+        s_countdown = failAt;
+        g_allocateItem = Allocate;
+    }
+    ~FailingItemAllocations() { g_allocateItem = CoTaskMemAlloc; }
+
+private:
+    static LPVOID WINAPI Allocate(SIZE_T size) {
+        return --s_countdown == 0 ? nullptr : CoTaskMemAlloc(size);
+    }
+    static int s_countdown;
+};
+int FailingItemAllocations::s_countdown = 0;
+
+class Enumerator : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_before = LockCount();
+        ASSERT_EQ(S_OK, CreateObject(&m_enumerator));
+        m_enumerator->AddRef();
+        for (const wchar_t* name : {L"A", L"B", L"C", L"A"}) {
+            ServiceAddress address{};
+            address.port = static_cast<uint16_t>(m_enumerator->m_items.size());
+            LPITEMIDLIST item = nullptr;
+            ASSERT_EQ(S_OK, CreateServiceItemId(name, &address, L"/", &item));
+            m_enumerator->m_items.push_back(item);
+        }
+        m_enumerator->AttachItems();
+    }
+    void TearDown() override {
+        if (m_enumerator) m_enumerator->Release();
+        EXPECT_EQ(m_before, LockCount());
+    }
+
+    // The names of what Next hands out, each copy freed at once.
+    std::wstring Drain(IEnumIDList* items, ULONG chunk) {
+        std::wstring names;
+        LPITEMIDLIST slots[8] = {};
+        ULONG fetched = 0;
+        while (SUCCEEDED(items->Next(chunk, slots, &fetched)) && fetched > 0) {
+            for (ULONG i = 0; i < fetched; ++i) {
+                names += GetServiceName(slots[i]);
+                CoTaskMemFree(slots[i]);
+            }
+        }
+        return names;
+    }
+
+    LONG m_before = 0;
+    CComObject<CEnumIdList>* m_enumerator = nullptr;
+};
+
+TEST_F(Enumerator, NextHandsOutCopiesInArrivalOrder) {
+    LPITEMIDLIST slots[3] = {};
+    ULONG fetched = 99;
+    EXPECT_EQ(S_OK, m_enumerator->Next(0, slots, &fetched));
+    EXPECT_EQ(0u, fetched);
+    EXPECT_EQ(E_POINTER, m_enumerator->Next(0, slots, nullptr));
+    EXPECT_EQ(E_POINTER, m_enumerator->Next(2, slots, nullptr));
+    EXPECT_EQ(E_POINTER, m_enumerator->Next(1, nullptr, &fetched));
+
+    ASSERT_EQ(S_OK, m_enumerator->Next(1, slots, nullptr));
+    EXPECT_NE(m_enumerator->m_items[0], slots[0]);  // a copy, not the enumerator's own
+    const ServiceItemId* own = AsServiceItem(m_enumerator->m_items[0]);
+    const ServiceItemId* copy = AsServiceItem(slots[0]);
+    EXPECT_EQ(0, std::memcmp(own, copy, offsetof(ServiceItemId, padding)));
+    EXPECT_EQ(0, std::memcmp(&own->address, &copy->address,
+                             sizeof(ServiceItemId) - offsetof(ServiceItemId, address)));
+    CoTaskMemFree(slots[0]);
+
+    EXPECT_EQ(L"BCA", Drain(m_enumerator, 2));
+    fetched = 99;
+    EXPECT_EQ(S_FALSE, m_enumerator->Next(1, slots, &fetched));
+    EXPECT_EQ(0u, fetched);
+    EXPECT_EQ(S_OK, m_enumerator->Reset());
+    EXPECT_EQ(L"ABCA", Drain(m_enumerator, 3));
+}
+
+TEST_F(Enumerator, SkipStopsAtTheEnd) {
+    EXPECT_EQ(S_OK, m_enumerator->Skip(0));
+    EXPECT_EQ(S_OK, m_enumerator->Skip(4));
+    EXPECT_EQ(S_FALSE, m_enumerator->Skip(1));
+    EXPECT_EQ(S_OK, m_enumerator->Reset());
+    EXPECT_EQ(S_FALSE, m_enumerator->Skip(5));
+    EXPECT_EQ(L"", Drain(m_enumerator, 1));
+    EXPECT_EQ(S_OK, m_enumerator->Reset());
+    EXPECT_EQ(S_OK, m_enumerator->Skip(3));
+    EXPECT_EQ(L"A", Drain(m_enumerator, 1));
+}
+
+TEST_F(Enumerator, ClonesMoveApartAndKeepTheItemsAlive) {
+    EXPECT_EQ(S_OK, m_enumerator->Skip(2));
+    IEnumIDList* clone = nullptr;
+    ASSERT_EQ(S_OK, m_enumerator->Clone(&clone));
+    EXPECT_EQ(E_POINTER, m_enumerator->Clone(nullptr));
+    EXPECT_EQ(m_before + 2, LockCount());
+
+    EXPECT_EQ(L"C", Drain(m_enumerator, 1).substr(0, 1));
+    IEnumIDList* grandchild = nullptr;
+    ASSERT_EQ(S_OK, clone->Clone(&grandchild));
+
+    // The enumerator goes; its items stay while a clone reads them.
+    m_enumerator->Release();
+    m_enumerator = nullptr;
+    EXPECT_EQ(L"CA", Drain(clone, 1));
+    EXPECT_EQ(S_OK, clone->Reset());
+    EXPECT_EQ(L"ABCA", Drain(clone, 4));
+    EXPECT_EQ(0u, clone->Release());
+    EXPECT_EQ(L"CA", Drain(grandchild, 3));
+    EXPECT_EQ(0u, grandchild->Release());
+}
+
+TEST_F(Enumerator, FailedCopyLosesNoItem) {
+    LPITEMIDLIST slots[4] = {};
+    ULONG fetched = 99;
+    {
+        FailingItemAllocations failSecond(2);
+        EXPECT_EQ(E_OUTOFMEMORY, m_enumerator->Next(3, slots, &fetched));
+    }
+    EXPECT_EQ(0u, fetched);
+    for (LPITEMIDLIST slot : slots) EXPECT_EQ(nullptr, slot);
+    // A retry gets every item, from the first.
+    EXPECT_EQ(L"ABCA", Drain(m_enumerator, 4));
+}
+
+}  // namespace
