@@ -1,0 +1,95 @@
+// Loads the folder DLL as the shell does and lists what one enumeration finds:
+//   neighborhood-host [path\to\ZeroconfNeighborhood.dll]
+// One line per item: name, address, port, path. Exit code 0 when everything was
+// released and the DLL agreed to unload.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cwchar>
+
+#include "discovery/ServiceItemId.h"
+#include "module/ComPtr.h"
+
+namespace {
+
+// The folder class, as the shell knows it from the registry.
+const CLSID kFolderClass = {
+    0x7AB84743, 0xC00F, 0x461C, {0xA6, 0x71, 0xC7, 0xD1, 0x61, 0x46, 0x3E, 0x51}};
+
+using GetClassObjectFunction = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFunction = HRESULT(WINAPI*)();
+
+template <class Function>
+Function Export(HMODULE dll, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+}
+
+int Fail(const char* step, HRESULT hr) {
+    std::fprintf(stderr, "neighborhood-host: %s failed: 0x%08lX\n", step,
+                 static_cast<unsigned long>(hr));
+    return 1;
+}
+
+void PrintItem(LPCITEMIDLIST item) {
+    const ServiceItemId* service = AsServiceItem(item);
+    const uint32_t address = service->address.ipv4Address;
+    std::wprintf(L"%ls\t%u.%u.%u.%u\t%u\t%ls\n", service->name, (address >> 24) & 0xFF,
+                 (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
+                 service->address.port, service->path);
+}
+
+int ListFolder(HMODULE dll) {
+    auto getClassObject = Export<GetClassObjectFunction>(dll, "DllGetClassObject");
+    if (!getClassObject) return Fail("GetProcAddress(DllGetClassObject)", E_NOINTERFACE);
+
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = getClassObject(kFolderClass, IID_IClassFactory, factory.PutVoid());
+    if (FAILED(hr)) return Fail("DllGetClassObject", hr);
+    ComPtr<IPersistFolder> persist;
+    hr = factory->CreateInstance(nullptr, IID_IPersistFolder, persist.PutVoid());
+    if (FAILED(hr)) return Fail("CreateInstance", hr);
+    hr = persist->Initialize(nullptr);
+    if (FAILED(hr)) return Fail("Initialize", hr);
+    ComPtr<IShellFolder> folder;
+    hr = persist->QueryInterface(IID_IShellFolder, folder.PutVoid());
+    if (FAILED(hr)) return Fail("QueryInterface(IShellFolder)", hr);
+
+    const DWORD started = GetTickCount();
+    ComPtr<IEnumIDList> items;
+    hr = folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items.Put());
+    if (FAILED(hr)) return Fail("EnumObjects", hr);
+    std::fprintf(stderr, "neighborhood-host: EnumObjects took %lu ms\n",
+                 static_cast<unsigned long>(GetTickCount() - started));
+
+    LPITEMIDLIST item = nullptr;
+    while ((hr = items->Next(1, &item, nullptr)) == S_OK) {
+        PrintItem(item);
+        CoTaskMemFree(item);
+    }
+    if (FAILED(hr)) return Fail("Next", hr);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const wchar_t* dllPath = argc > 1 ? argv[1] : L"ZeroconfNeighborhood.dll";
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(hr)) return Fail("CoInitializeEx", hr);
+
+    int result = 1;
+    HMODULE dll = LoadLibraryW(dllPath);
+    if (!dll) {
+        Fail("LoadLibrary", HRESULT_FROM_WIN32(GetLastError()));
+    } else {
+        result = ListFolder(dll);
+        auto canUnloadNow = Export<CanUnloadNowFunction>(dll, "DllCanUnloadNow");
+        hr = canUnloadNow ? canUnloadNow() : E_NOINTERFACE;
+        if (hr != S_OK) result = Fail("DllCanUnloadNow after releasing everything", hr);
+        FreeLibrary(dll);
+    }
+    CoUninitialize();
+    std::fflush(stdout);
+    return result;
+}
