@@ -27,26 +27,6 @@ Packet WithHeader() { return Packet().Header(0, 0); }
 
 }  // namespace
 
-TEST(WireReader, FixedReadsStopAtTheEndWithoutMoving) {
-    const Packet packet = Packet().U8(1).U16(0x0203).U32(0x04050607).U8(8).U8(9);
-    WireReader reader(packet.bytes.data(), packet.Size());
-    uint8_t u8 = 0;
-    uint16_t u16 = 0;
-    uint32_t u32 = 0;
-    ASSERT_TRUE(reader.ReadU8(u8) && reader.ReadU16(u16) && reader.ReadU32(u32));
-    EXPECT_EQ(1, u8);
-    EXPECT_EQ(0x0203, u16);
-    EXPECT_EQ(0x04050607u, u32);
-    EXPECT_FALSE(reader.ReadU32(u32));
-    EXPECT_FALSE(reader.Skip(3));
-    const uint8_t* bytes = nullptr;
-    EXPECT_FALSE(reader.ReadBytes(SIZE_MAX, bytes));
-    EXPECT_EQ(2u, reader.Remaining());
-    EXPECT_TRUE(reader.ReadU16(u16));
-    EXPECT_EQ(0x0809, u16);
-    EXPECT_FALSE(reader.ReadU8(u8));
-}
-
 TEST(WireReader, KeepsEveryByteOfALabelAndFollowsBackwardPointers) {
     const std::string odd("Caf\xc3\xa9 No. 1\0\xff", 14);
     Packet packet = WithHeader();
