@@ -6,6 +6,7 @@
 #include "module/BaseModule.h"
 #include "module/ComModule.h"
 #include "module/CriticalSection.h"
+#include "module/IRegistrarBase.h"
 
 class CCorvaneModule {
 public:
@@ -18,6 +19,13 @@ public:
     virtual LONG Lock() { return InterlockedIncrement(&m_lockCount); }
     virtual LONG Unlock() { return InterlockedDecrement(&m_lockCount); }
     virtual LONG GetLockCount() { return m_lockCount; }
+    // The replacements that every script of the DLL may use besides the module's path.
+    virtual HRESULT AddCommonRGSReplacements(IRegistrarBase* registrar) {
+        return registrar->AddReplacement(L"APPID", L"");
+    }
+
+    // Runs registration script `id` of the DLL's own file (module/ScriptLoading.cpp).
+    HRESULT UpdateRegistryFromResource(UINT id, bool registering);
 
     UINT size;  // 0 once terminated
 
