@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+#include "module/StartupCalls.h"
+
 const CLSID CLSID_ShellFolder = {
     0x7AB84743, 0xC00F, 0x461C, {0xA6, 0x71, 0xC7, 0xD1, 0x61, 0x46, 0x3E, 0x51}};
 
@@ -22,10 +24,10 @@ const InterfaceMapEntry* CShellFolder::InterfaceMap() {
 }
 
 HRESULT CShellFolder::PostConstruct() {
-    HRESULT hr = SHGetMalloc(m_pMalloc.Put());
+    HRESULT hr = g_getShellAllocator(m_pMalloc.Put());
     if (FAILED(hr)) return hr;
     WSADATA data;
-    if (WSAStartup(kSocketsVersion, &data) != 0) return E_FAIL;
+    if (g_startSockets(kSocketsVersion, &data) != 0) return E_FAIL;
     m_bWinsockStarted = true;
     return data.wVersion == kSocketsVersion ? S_OK : E_FAIL;
 }

@@ -1,9 +1,5 @@
 #include "module/CriticalSection.h"
 
-// Unlike the older initialiser, this one reports failure by its result rather than by a
-// structured exception, which GCC cannot catch.
-InitializeLockFunction g_initializeLock = InitializeCriticalSectionEx;
-
 HRESULT MakeLock(CRITICAL_SECTION* lock) {
     if (g_initializeLock(lock, 0, 0)) return S_OK;
     return GetLastError() == ERROR_NOT_ENOUGH_MEMORY || GetLastError() == ERROR_OUTOFMEMORY

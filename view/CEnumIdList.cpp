@@ -1,9 +1,10 @@
 #include "view/CEnumIdList.h"
 
 #include "folder/CShellFolder.h"
+#include "module/StartupCalls.h"
 
 HRESULT CEnumIdList::PostConstruct() {
-    const HRESULT hr = SHGetMalloc(m_pMalloc.Put());
+    const HRESULT hr = g_getShellAllocator(m_pMalloc.Put());
     return FAILED(hr) ? hr : S_OK;
 }
 
