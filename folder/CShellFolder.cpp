@@ -1,6 +1,16 @@
 #include "folder/CShellFolder.h"
 
 #include <winsock2.h>
+#include <intshcut.h>
+#include <ntquery.h>
+#include <shlguid.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "discovery/ServiceItemId.h"
+#include "discovery/ServiceUrl.h"
 
 #include "module/StartupCalls.h"
 
@@ -10,6 +20,9 @@ const CLSID CLSID_ShellFolder = {
 namespace {
 
 constexpr WORD kSocketsVersion = MAKEWORD(2, 0);
+constexpr UINT kNameColumn = 0;
+constexpr int kNameColumnWidth = 60;  // in average characters
+const WCHAR kNameColumnTitle[] = L"Name";
 
 }  // namespace
 
@@ -63,40 +76,108 @@ STDMETHODIMP CShellFolder::GetDefaultSearchGUID(GUID*) { return E_NOTIMPL; }
 
 STDMETHODIMP CShellFolder::EnumSearches(IEnumExtraSearch**) { return E_NOTIMPL; }
 
-// Naming, columns, item UI objects and the view: not offered yet.
-STDMETHODIMP CShellFolder::CompareIDs(LPARAM, PCUIDLIST_RELATIVE, PCUIDLIST_RELATIVE) {
-    return E_NOTIMPL;
+// Every item has one name, the service's instance name, for every purpose.
+STDMETHODIMP CShellFolder::GetDisplayNameOf(PCUITEMID_CHILD item, SHGDNF, STRRET* name) {
+    if (!item || !name) return E_INVALIDARG;
+    const WCHAR* serviceName = GetServiceName(item);
+    const size_t bytes = (wcslen(serviceName) + 1) * sizeof(WCHAR);
+    auto* copy = static_cast<WCHAR*>(m_pMalloc->Alloc(bytes));
+    if (!copy) return E_OUTOFMEMORY;
+    std::memcpy(copy, serviceName, bytes);
+    name->uType = STRRET_WSTR;
+    name->pOleStr = copy;
+    return S_OK;
 }
 
-STDMETHODIMP CShellFolder::CreateViewObject(HWND, REFIID, void**) { return E_NOTIMPL; }
-
-STDMETHODIMP CShellFolder::GetAttributesOf(UINT, PCUITEMID_CHILD_ARRAY, SFGAOF*) {
-    return E_NOTIMPL;
+// Exact code-unit order: case-sensitive, no locale, a prefix before what extends it.
+STDMETHODIMP CShellFolder::CompareIDs(LPARAM, PCUIDLIST_RELATIVE first,
+                                      PCUIDLIST_RELATIVE second) {
+    const WCHAR* a = GetServiceName(first);
+    const WCHAR* b = GetServiceName(second);
+    while (*a && *a == *b) ++a, ++b;
+    if (*a == *b) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<USHORT>(*a < *b ? -1 : 1));
 }
 
-STDMETHODIMP CShellFolder::GetUIObjectOf(HWND, UINT, PCUITEMID_CHILD_ARRAY, REFIID, UINT*,
-                                         void**) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CShellFolder::GetDisplayNameOf(PCUITEMID_CHILD, SHGDNF, STRRET*) {
-    return E_NOTIMPL;
+// Items can be opened only: never folders, links, renamable or deletable.
+STDMETHODIMP CShellFolder::GetAttributesOf(UINT, PCUITEMID_CHILD_ARRAY, SFGAOF* attributes) {
+    if (!attributes) return E_INVALIDARG;
+    *attributes = 0;
+    return S_OK;
 }
 
 STDMETHODIMP CShellFolder::SetNameOf(HWND, PCUITEMID_CHILD, LPCWSTR, SHGDNF, PITEMID_CHILD*) {
-    return E_NOTIMPL;
+    return E_FAIL;
 }
 
-STDMETHODIMP CShellFolder::GetDefaultColumn(DWORD, ULONG*, ULONG*) { return E_NOTIMPL; }
-
-STDMETHODIMP CShellFolder::GetDefaultColumnState(UINT, SHCOLSTATEF*) { return E_NOTIMPL; }
-
-STDMETHODIMP CShellFolder::GetDetailsEx(PCUITEMID_CHILD, const SHCOLUMNID*, VARIANT*) {
-    return E_NOTIMPL;
+// One detail column, "Name", which is also the sort and display default.
+STDMETHODIMP CShellFolder::GetDefaultColumn(DWORD, ULONG* sort, ULONG* display) {
+    if (!sort || !display) return E_INVALIDARG;
+    *sort = kNameColumn;
+    *display = kNameColumn;
+    return S_OK;
 }
 
-STDMETHODIMP CShellFolder::GetDetailsOf(PCUITEMID_CHILD, UINT, SHELLDETAILS*) {
-    return E_NOTIMPL;
+STDMETHODIMP CShellFolder::GetDefaultColumnState(UINT column, SHCOLSTATEF* flags) {
+    if (column != kNameColumn || !flags) return E_INVALIDARG;
+    *flags = SHCOLSTATE_TYPE_STR | SHCOLSTATE_ONBYDEFAULT;
+    return S_OK;
 }
 
-STDMETHODIMP CShellFolder::MapColumnToSCID(UINT, SHCOLUMNID*) { return E_NOTIMPL; }
+STDMETHODIMP CShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELLDETAILS* details) {
+    if (column != kNameColumn || !details) return E_INVALIDARG;
+    // No item asks for the column's header.
+    const WCHAR* text = item ? GetServiceName(item) : kNameColumnTitle;
+    const size_t bytes = (wcslen(text) + 1) * sizeof(WCHAR);
+    auto* copy = static_cast<WCHAR*>(CoTaskMemAlloc(bytes));
+    if (!copy) return E_OUTOFMEMORY;
+    std::memcpy(copy, text, bytes);
+    details->str.pOleStr = copy;
+    details->fmt = LVCFMT_LEFT;
+    details->cxChar = kNameColumnWidth;
+    details->str.uType = STRRET_WSTR;
+    return S_OK;
+}
+
+STDMETHODIMP CShellFolder::GetDetailsEx(PCUITEMID_CHILD item, const SHCOLUMNID* column,
+                                        VARIANT* value) {
+    if (!item || !column || !value) return E_INVALIDARG;
+    if (!IsEqualGUID(column->fmtid, FMTID_Storage) || column->pid != PID_STG_NAME)
+        return E_INVALIDARG;
+    // Overwritten, not cleared: the caller hands in a variant that holds nothing of its own.
+    BSTR name = SysAllocString(GetServiceName(item));
+    if (name) {
+        value->vt = VT_BSTR;
+        value->bstrVal = name;
+    } else {
+        value->vt = VT_ERROR;
+        value->scode = E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CShellFolder::MapColumnToSCID(UINT column, SHCOLUMNID* id) {
+    if (column != kNameColumn || !id) return E_INVALIDARG;
+    id->fmtid = FMTID_Storage;
+    id->pid = PID_STG_NAME;
+    return S_OK;
+}
+
+// Opening an item is opening an Internet Shortcut to its service's URL: the folder hands
+// out the shell's own shortcut object, set to that URL, for whatever the shell asks.
+STDMETHODIMP CShellFolder::GetUIObjectOf(HWND, UINT count, PCUITEMID_CHILD_ARRAY items, REFIID iid,
+                                         UINT*, void** out) {
+    if (count == 0 || !items || !out) return E_INVALIDARG;
+    if (count != 1) return E_FAIL;
+
+    ComPtr<IUniformResourceLocatorW> shortcut;
+    HRESULT hr = CoCreateInstance(CLSID_InternetShortcut, nullptr, CLSCTX_ALL,
+                                  IID_IUniformResourceLocatorW, shortcut.PutVoid());
+    if (FAILED(hr)) return hr;
+    std::wstring url;
+    hr = BuildServiceUrl(AsServiceItem(items[0]), url);
+    if (FAILED(hr)) return hr;
+    hr = shortcut->SetURL(url.c_str(), IURL_SETURL_FL_GUESS_PROTOCOL);
+    if (FAILED(hr)) return hr;
+    return shortcut->QueryInterface(iid, out);
+}

@@ -1,15 +1,19 @@
 // Loads the folder DLL as the shell does and lists what one enumeration finds:
 //   neighborhood-host [path\to\ZeroconfNeighborhood.dll]
-// One line per item: name, address, port, path. Exit code 0 when everything was
-// released and the DLL agreed to unload.
+// What Explorer would show: a header, then one line per item with its "Name" column, its
+// display name and the URL that opening it would open, then its address, port and stored
+// path. Exit code 0 when everything was released and the DLL agreed to unload.
 #include <windows.h>
 #include <shlobj.h>
+#include <intshcut.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
 #include "discovery/ServiceItemId.h"
 #include "module/ComPtr.h"
+#include "module/TaskMemPtr.h"
 
 namespace {
 
@@ -31,12 +35,39 @@ int Fail(const char* step, HRESULT hr) {
     return 1;
 }
 
-void PrintItem(LPCITEMIDLIST item) {
+// Text of a column (the header when `item` is null), freed here.
+std::wstring ColumnText(IShellFolder2* folder, LPCITEMIDLIST item) {
+    SHELLDETAILS details{};
+    if (FAILED(folder->GetDetailsOf(item, 0, &details))) return L"?";
+    TaskMemPtr<WCHAR> text(details.str.uType == STRRET_WSTR ? details.str.pOleStr : nullptr);
+    return text.Get() ? text.Get() : L"?";
+}
+
+std::wstring DisplayName(IShellFolder* folder, LPCITEMIDLIST item) {
+    STRRET name{};
+    if (FAILED(folder->GetDisplayNameOf(item, SHGDN_NORMAL, &name))) return L"?";
+    TaskMemPtr<WCHAR> text(name.uType == STRRET_WSTR ? name.pOleStr : nullptr);
+    return text.Get() ? text.Get() : L"?";
+}
+
+// The URL that the shortcut object handed out for opening the item holds.
+std::wstring OpenedUrl(IShellFolder* folder, LPCITEMIDLIST item) {
+    ComPtr<IUniformResourceLocatorW> shortcut;
+    if (FAILED(folder->GetUIObjectOf(nullptr, 1, &item, IID_IUniformResourceLocatorW, nullptr,
+                                     shortcut.PutVoid())))
+        return L"?";
+    TaskMemPtr<WCHAR> url;
+    if (FAILED(shortcut->GetURL(url.Put())) || !url.Get()) return L"?";
+    return url.Get();
+}
+
+void PrintItem(IShellFolder2* folder, LPCITEMIDLIST item) {
     const ServiceItemId* service = AsServiceItem(item);
     const uint32_t address = service->address.ipv4Address;
-    std::wprintf(L"%ls\t%u.%u.%u.%u\t%u\t%ls\n", service->name, (address >> 24) & 0xFF,
-                 (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
-                 service->address.port, service->path);
+    std::wprintf(L"%ls\t%ls\t%ls\t%u.%u.%u.%u\t%u\t%ls\n", ColumnText(folder, item).c_str(),
+                 DisplayName(folder, item).c_str(), OpenedUrl(folder, item).c_str(),
+                 (address >> 24) & 0xFF, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
+                 address & 0xFF, service->address.port, service->path);
 }
 
 int ListFolder(HMODULE dll) {
@@ -51,9 +82,9 @@ int ListFolder(HMODULE dll) {
     if (FAILED(hr)) return Fail("CreateInstance", hr);
     hr = persist->Initialize(nullptr);
     if (FAILED(hr)) return Fail("Initialize", hr);
-    ComPtr<IShellFolder> folder;
-    hr = persist->QueryInterface(IID_IShellFolder, folder.PutVoid());
-    if (FAILED(hr)) return Fail("QueryInterface(IShellFolder)", hr);
+    ComPtr<IShellFolder2> folder;
+    hr = persist->QueryInterface(IID_IShellFolder2, folder.PutVoid());
+    if (FAILED(hr)) return Fail("QueryInterface(IShellFolder2)", hr);
 
     const DWORD started = GetTickCount();
     ComPtr<IEnumIDList> items;
@@ -62,9 +93,11 @@ int ListFolder(HMODULE dll) {
     std::fprintf(stderr, "neighborhood-host: EnumObjects took %lu ms\n",
                  static_cast<unsigned long>(GetTickCount() - started));
 
+    std::wprintf(L"%ls\tdisplay name\tURL\taddress\tport\tpath\n",
+                 ColumnText(folder.Get(), nullptr).c_str());
     LPITEMIDLIST item = nullptr;
     while ((hr = items->Next(1, &item, nullptr)) == S_OK) {
-        PrintItem(item);
+        PrintItem(folder.Get(), item);
         CoTaskMemFree(item);
     }
     if (FAILED(hr)) return Fail("Next", hr);
