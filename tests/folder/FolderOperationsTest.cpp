@@ -53,7 +53,7 @@ TEST_F(FolderTest, OrderIsExactCodeUnitOrder) {
     };
     const Case cases[] = {
         {L"Printer", L"printer", kBefore},  // 'P' 0x50 below 'p' 0x70
-        {L"Zebra", L"apple", kBefore},
+        {L"Zebra", L"aardvark", kBefore},
         {L"Printer", L"Printer 2nd floor", kBefore},
         {L"Printer", L"Printer2", kBefore},
         {L"a\u8000", L"az", kAfter},  // a unit at or above 0x8000 is large, not negative
