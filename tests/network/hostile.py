@@ -13,6 +13,8 @@ Scenarios (argument 1):
          "Hostile Late Address" (A sent only when asked for): reported;
          "Hostile Late SRV" (PTR only; SRV, TXT and A when asked for): reported;
          labels "Bad\\xffUTF8" and "Zero\\x00Byte": reported as "Bad\\ufffdUTF8", "Zero\\ufffdByte".
+  exclusive  as mixed, but holding 5353 without sharing it, so the asker falls back to
+         an ephemeral port and gets unicast replies
   flood  6000 distinct fully resolved instances "Flood I" within about one second.
 """
 import socket
@@ -205,10 +207,11 @@ def questions_of(data):
 
 
 def main():
-    scenario = {"mixed": Mixed, "flood": Flood}[sys.argv[1]]()
+    scenario = {"mixed": Mixed, "exclusive": Mixed, "flood": Flood}[sys.argv[1]]()
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+    if sys.argv[1] != "exclusive":
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
     sock.bind(("0.0.0.0", PORT))
     sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
                     socket.inet_aton(GROUP) + socket.inet_aton(OWN))

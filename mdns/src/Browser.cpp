@@ -1,0 +1,149 @@
+#include "mdns/src/Browser.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "mdns/wire/Names.h"
+#include "mdns/wire/Utf.h"
+
+namespace mdns {
+
+namespace {
+
+// Packets read in one go before the thread looks at its clock and stop flag again.
+constexpr int kPacketsPerTurn = 64;
+// Labels of a type or domain as given: UTF-16, at most this long.
+constexpr size_t kMaxArgumentLength = 255;
+
+bool ToName(const wchar_t* text, wire::Name& name) {
+    const size_t length = wcsnlen(text, kMaxArgumentLength + 1);
+    if (length > kMaxArgumentLength) return false;
+    const std::u16string utf16(reinterpret_cast<const char16_t*>(text), length);
+    for (const std::string& label : wire::NameFromDotted(wire::Utf16ToUtf8(utf16))) {
+        if (label.size() > wire::kMaxLabelLength) return false;
+        name.push_back(label);
+    }
+    return true;
+}
+
+}  // namespace
+
+Browser::Browser(DNSBrowserCallBack callback, void* context, DNSBrowserRef handle)
+    : m_callback(callback), m_context(context), m_handle(handle) {}
+
+Browser::~Browser() {
+    Shut();
+    if (m_wake) CloseHandle(m_wake);
+}
+
+bool Browser::OnOwnThread() const { return m_threadId.load() == GetCurrentThreadId(); }
+
+DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    if (m_state != State::kCreated) return kDNSBadStateErr;
+    wire::Name service;
+    if (!ToName(type, service) || !ToName(domain, service)) return kDNSBadParamErr;
+    // A service type is _name._tcp or _name._udp (RFC 6763 §7), in a domain of one label or more.
+    if (service.size() < 3) return kDNSBadParamErr;
+
+    if (!m_wake) m_wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!m_wake) return kDNSNoMemoryErr;
+    auto socket = std::make_unique<MulticastSocket>();
+    if (!socket->Open()) return kDNSNetworkErr;
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    // On 5353 the first query asks for unicast replies: a responder that multicast its
+    // answers moments ago, for a browse just before this one, stays silent otherwise.
+    m_search = std::make_unique<Search>(std::move(service), Clock::now(), socket->OnMdnsPort(),
+                                        static_cast<uint32_t>(counter.QuadPart ^ GetCurrentThreadId()));
+    m_socket = std::move(socket);
+    m_type = type;
+    m_domain = domain;
+    m_thread = std::thread(&Browser::Run, this);
+    m_state = State::kSearching;
+    return kDNSNoErr;
+}
+
+DNSStatus Browser::Stop() {
+    {
+        std::lock_guard<std::mutex> guard(m_stateLock);
+        if (m_state != State::kSearching) return kDNSBadStateErr;
+        m_state = State::kStopped;
+    }
+    m_stopping = true;
+    SetEvent(m_wake);
+    // Waits out a delivery under way, unless this is that delivery calling back in.
+    if (!OnOwnThread()) std::lock_guard<std::mutex> delivery(m_deliveryLock);
+    return kDNSNoErr;
+}
+
+DNSStatus Browser::Shut() {
+    if (OnOwnThread()) return kDNSBadStateErr;
+    {
+        std::lock_guard<std::mutex> guard(m_stateLock);
+        if (m_state == State::kSearching) m_state = State::kStopped;
+    }
+    m_stopping = true;
+    if (m_wake) SetEvent(m_wake);
+    if (m_thread.joinable()) m_thread.join();
+    m_search.reset();
+    m_socket.reset();
+    return kDNSNoErr;
+}
+
+void Browser::Run() {
+    m_threadId = GetCurrentThreadId();
+    try {
+        std::vector<uint8_t> buffer;
+        const HANDLE events[] = {m_wake, m_socket->ReadEvent()};
+        while (!m_stopping) {
+            const Clock::time_point now = Clock::now();
+            for (const auto& packet : m_search->TakeDueQueries(now)) m_socket->SendToAll(packet);
+            for (const ResolvedInstance& instance : m_search->TakeResolved(now)) {
+                if (m_stopping) break;
+                Deliver(instance);
+            }
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+                m_search->NextWakeup() - Clock::now());
+            const DWORD timeout = wait.count() <= 0 ? 0
+                                  : wait.count() >= INFINITE ? INFINITE - 1
+                                                             : static_cast<DWORD>(wait.count());
+            const DWORD woke = WaitForMultipleObjects(2, events, FALSE, timeout);
+            if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
+            if (woke != WAIT_OBJECT_0 + 1) continue;
+            WSAResetEvent(m_socket->ReadEvent());
+            size_t size = 0;
+            uint32_t interfaceIndex = 0;
+            for (int read = 0; read < kPacketsPerTurn && !m_stopping; ++read) {
+                if (!m_socket->Receive(buffer, size, interfaceIndex)) break;
+                m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now());
+                // More may be waiting: look again next turn without sleeping.
+                if (read == kPacketsPerTurn - 1) WSASetEvent(m_socket->ReadEvent());
+            }
+        }
+    } catch (...) {
+        // Out of memory on this thread: the search ends; nothing may escape the thread.
+    }
+    m_threadId = 0;
+}
+
+void Browser::Deliver(const ResolvedInstance& instance) {
+    const std::wstring name(instance.name.begin(), instance.name.end());
+    ResolvedServiceData data{};
+    data.name = name.c_str();
+    data.type = m_type.c_str();
+    data.domain = m_domain.c_str();
+    data.interfaceIndex = instance.interfaceIndex;
+    data.txtSize = static_cast<uint32_t>(instance.txtText.size());
+    data.ttl = instance.ttl;
+    data.address.family = AF_INET;
+    data.address.ipv4Address = instance.ipv4;
+    data.address.port = instance.port;
+    data.txt = instance.txtText.c_str();
+    const BrowserEvent event{kDNSBrowserEventTypeResolved, &data};
+    std::lock_guard<std::mutex> delivery(m_deliveryLock);
+    if (m_stopping) return;
+    m_callback(m_context, m_handle, 0, &event);
+}
+
+}  // namespace mdns

@@ -1,0 +1,61 @@
+// One browser of the library: its callback and context, and while it searches, the thread
+// that sends its queries, reads the answers and delivers its events one at a time.
+#ifndef MDNS_SRC_BROWSER_H
+#define MDNS_SRC_BROWSER_H
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "mdns/include/mDNS.h"
+#include "mdns/src/MulticastSocket.h"
+#include "mdns/src/Search.h"
+
+namespace mdns {
+
+class Browser {
+public:
+    Browser(DNSBrowserCallBack callback, void* context, DNSBrowserRef handle);
+    Browser(const Browser&) = delete;
+    Browser& operator=(const Browser&) = delete;
+    ~Browser();
+
+    DNSStatus Start(const wchar_t* type, const wchar_t* domain);
+    DNSStatus Stop();
+    // Stops and joins the thread; no event is delivered once it returns. Refused
+    // (kDNSBadStateErr) on the browser's own thread, from within its callback.
+    DNSStatus Shut();
+    bool OnOwnThread() const;
+
+private:
+    enum class State { kCreated, kSearching, kStopped };
+
+    void Run();
+    void Deliver(const ResolvedInstance& instance);
+
+    const DNSBrowserCallBack m_callback;
+    void* const m_context;
+    const DNSBrowserRef m_handle;
+
+    std::mutex m_stateLock;
+    State m_state = State::kCreated;
+    // Held around every delivery, so that Stop returns only once none is under way.
+    std::mutex m_deliveryLock;
+    std::atomic<bool> m_stopping{false};
+    HANDLE m_wake = nullptr;
+    std::thread m_thread;
+    std::atomic<DWORD> m_threadId{0};
+
+    std::unique_ptr<MulticastSocket> m_socket;
+    std::unique_ptr<Search> m_search;
+    std::wstring m_type;
+    std::wstring m_domain;
+};
+
+}  // namespace mdns
+
+#endif

@@ -1,0 +1,131 @@
+// The six exported calls of mDNS.dll. Browser handles are numbers from a registry, never
+// pointers taken on trust: an unknown, released or forged handle is refused, and a
+// released one is never handed out again.
+#include <winsock2.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "mdns/include/mDNS.h"
+#include "mdns/src/Browser.h"
+
+namespace {
+
+std::mutex g_lock;
+int g_initializations = 0;
+uintptr_t g_nextHandle = 0x4D440000;
+std::map<uintptr_t, std::shared_ptr<mdns::Browser>> g_browsers;
+
+std::shared_ptr<mdns::Browser> FindBrowser(DNSBrowserRef handle) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    auto found = g_browsers.find(reinterpret_cast<uintptr_t>(handle));
+    return found == g_browsers.end() ? nullptr : found->second;
+}
+
+// Every call is a C entry point: no exception may leave it.
+template <typename Body>
+DNSStatus Guarded(Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return kDNSNoMemoryErr;
+    } catch (...) {
+        return kDNSBadStateErr;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+MDNS_API DNSStatus MDNS_CALL DNSServicesInitialize(DNSFlags, uint32_t) {
+    return Guarded([]() -> DNSStatus {
+        std::lock_guard<std::mutex> guard(g_lock);
+        if (g_initializations == 0) {
+            WSADATA data;
+            if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return kDNSNetworkErr;
+        }
+        ++g_initializations;
+        return kDNSNoErr;
+    });
+}
+
+MDNS_API DNSStatus MDNS_CALL DNSServicesFinalize(void) {
+    return Guarded([]() -> DNSStatus {
+        std::vector<std::shared_ptr<mdns::Browser>> left;
+        {
+            std::lock_guard<std::mutex> guard(g_lock);
+            if (g_initializations == 0) return kDNSBadStateErr;
+            if (g_initializations == 1) {
+                // Joining a browser's thread from within its own callback cannot work.
+                for (const auto& entry : g_browsers) {
+                    if (entry.second->OnOwnThread()) return kDNSBadStateErr;
+                }
+                for (auto& entry : g_browsers) left.push_back(std::move(entry.second));
+                g_browsers.clear();
+            }
+            --g_initializations;
+        }
+        for (const auto& browser : left) browser->Shut();
+        left.clear();
+        std::lock_guard<std::mutex> guard(g_lock);
+        if (g_initializations == 0 && g_browsers.empty()) WSACleanup();
+        return kDNSNoErr;
+    });
+}
+
+MDNS_API DNSStatus MDNS_CALL DNSBrowserCreateW(DNSFlags, DNSBrowserCallBack callback,
+                                               void* context, DNSBrowserRef* outBrowser) {
+    return Guarded([&]() -> DNSStatus {
+        if (!outBrowser) return kDNSBadParamErr;
+        *outBrowser = nullptr;
+        if (!callback) return kDNSBadParamErr;
+        std::lock_guard<std::mutex> guard(g_lock);
+        if (g_initializations == 0) return kDNSBadStateErr;
+        g_nextHandle += 4;
+        const auto handle = reinterpret_cast<DNSBrowserRef>(g_nextHandle);
+        g_browsers.emplace(g_nextHandle, std::make_shared<mdns::Browser>(callback, context, handle));
+        *outBrowser = handle;
+        return kDNSNoErr;
+    });
+}
+
+MDNS_API DNSStatus MDNS_CALL DNSBrowserStartServiceSearchW(DNSBrowserRef browser, DNSFlags,
+                                                           const wchar_t* type,
+                                                           const wchar_t* domain) {
+    return Guarded([&]() -> DNSStatus {
+        const auto found = FindBrowser(browser);
+        if (!found) return kDNSBadReferenceErr;
+        if (!type || !domain) return kDNSBadParamErr;
+        return found->Start(type, domain);
+    });
+}
+
+MDNS_API DNSStatus MDNS_CALL DNSBrowserStopServiceSearch(DNSBrowserRef browser, DNSFlags) {
+    return Guarded([&]() -> DNSStatus {
+        const auto found = FindBrowser(browser);
+        if (!found) return kDNSBadReferenceErr;
+        return found->Stop();
+    });
+}
+
+MDNS_API DNSStatus MDNS_CALL DNSBrowserRelease(DNSBrowserRef browser, DNSFlags) {
+    return Guarded([&]() -> DNSStatus {
+        std::shared_ptr<mdns::Browser> found;
+        {
+            std::lock_guard<std::mutex> guard(g_lock);
+            auto entry = g_browsers.find(reinterpret_cast<uintptr_t>(browser));
+            if (entry == g_browsers.end()) return kDNSBadReferenceErr;
+            if (entry->second->OnOwnThread()) return kDNSBadStateErr;
+            found = std::move(entry->second);
+            g_browsers.erase(entry);
+        }
+        return found->Shut();
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,110 @@
+// One service search as multicast DNS runs it (RFC 6762, RFC 6763): which queries to send
+// when, and what the responses say. No sockets and no clock of its own: the browser's
+// thread feeds it packets and the time, sends what it hands back and reports what resolved.
+#ifndef MDNS_SRC_SEARCH_H
+#define MDNS_SRC_SEARCH_H
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "mdns/wire/DnsMessage.h"
+
+namespace mdns {
+
+using Clock = std::chrono::steady_clock;
+
+// An instance with everything a caller needs: SRV target's IPv4 address, port, TXT text.
+struct ResolvedInstance {
+    std::u16string name;  // the instance label as UTF-16
+    uint32_t ipv4 = 0;    // 192.0.2.1 is 0xC0000201
+    uint16_t port = 0;
+    std::string txtText;  // the double-zero form of mdns/wire/TxtText.h
+    uint32_t ttl = 0;
+    uint32_t interfaceIndex = 0;
+};
+
+class Search {
+public:
+    // Instances held at once per search: a flood of fake instances stops growing here.
+    static constexpr size_t kMaxInstances = 4096;
+    // How long an instance with SRV and address waits for its TXT before it is reported
+    // with an empty TXT text.
+    static constexpr std::chrono::milliseconds kTxtGrace{150};
+
+    // `unicastFirst`: ask for unicast replies in the first query (the QU bit), which a
+    // responder answers at once even when it multicast the same records moments ago.
+    Search(wire::Name service, Clock::time_point start, bool unicastFirst, uint32_t seed);
+
+    // Takes one received packet; anything but a well-formed response is ignored.
+    void OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex, Clock::time_point now);
+
+    // The query packets due at `now` (possibly none).
+    std::vector<std::vector<uint8_t>> TakeDueQueries(Clock::time_point now);
+
+    // Instances that became resolved, each once per search, in the order they resolved.
+    std::vector<ResolvedInstance> TakeResolved(Clock::time_point now);
+
+    // When TakeDueQueries or TakeResolved next has something to do.
+    Clock::time_point NextWakeup() const;
+
+    size_t HeldInstances() const { return m_instances.size(); }
+
+private:
+    struct Host {
+        uint32_t ipv4 = 0;
+        bool known = false;
+        uint32_t ttl = 0;
+    };
+    struct Instance {
+        wire::Name name;
+        uint32_t ptrTtl = 0;
+        Clock::time_point ptrReceived;
+        bool hasSrv = false;
+        wire::SrvData srv;
+        uint32_t srvTtl = 0;
+        bool hasTxt = false;
+        std::string txtText;
+        bool reported = false;
+        uint32_t interfaceIndex = 0;
+        Clock::time_point nextAsk;
+        Clock::duration askInterval{};
+        bool txtGraceRunning = false;
+        Clock::time_point txtGiveUp;
+    };
+
+    void OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex, Clock::time_point now);
+    void OnSrv(const std::string& key, Instance& instance, const wire::ResourceRecord& record);
+    void OnTxt(const std::string& key, Instance& instance, const wire::ResourceRecord& record);
+    void OnAddress(const wire::ResourceRecord& record);
+    Host* HostOf(const Instance& instance);
+    void CheckResolved(const std::string& key, Clock::time_point now,
+                       std::vector<ResolvedInstance>& resolved);
+    void BuildBrowseQuery(Clock::time_point now, std::vector<std::vector<uint8_t>>& packets);
+    void BuildResolveQuery(Clock::time_point now, std::vector<std::vector<uint8_t>>& packets);
+
+    wire::Name m_service;
+    std::string m_serviceKey;
+    bool m_unicastNext;
+    std::minstd_rand m_random;
+    Clock::time_point m_nextBrowse;
+    Clock::duration m_browseInterval{};
+    Clock::time_point m_nextResolve = Clock::time_point::max();
+    std::unordered_map<std::string, Instance> m_instances;  // by NameKey of the instance
+    std::unordered_map<std::string, Host> m_hosts;          // by NameKey of the SRV target
+    // Instances whose records changed since the last TakeResolved, and whether a host got
+    // its address (which may complete any instance on it).
+    std::vector<std::string> m_touched;
+    bool m_hostBecameKnown = false;
+    // Instances waiting for their TXT, by give-up time (in order: the grace is constant).
+    std::vector<std::pair<Clock::time_point, std::string>> m_txtWaits;
+    size_t m_txtWaitsDone = 0;
+};
+
+}  // namespace mdns
+
+#endif
