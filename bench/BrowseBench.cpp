@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
     }
     const auto after = Memory();
     std::printf("lib %d %.4f %.1f %.1f %.1f %zu %zu %zu\n", services, recallMin, firstMax, lastMax,
-                cpuMax, after.PeakPagefileUsage / 1024, before / 1024, after.PrivateUsage / 1024);
+                cpuMax, size_t(after.PeakPagefileUsage / 1024), size_t(before / 1024),
+                size_t(after.PrivateUsage / 1024));
     return 0;
 }
