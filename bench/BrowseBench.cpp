@@ -46,11 +46,11 @@ double CpuMs() {
     return (value(kernel) + value(user)) / 10000.0;
 }
 
-PROCESS_MEMORY_COUNTERS_EX Memory() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
+// The process's private commit: PagefileUsage, which Wine fills (it leaves PrivateUsage 0).
+PROCESS_MEMORY_COUNTERS Memory() {
+    PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof(counters));
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
     return counters;
 }
 
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "mdns_bench: the library did not start\n");
         return 1;
     }
-    const size_t before = Memory().PrivateUsage;
+    const size_t before = Memory().PagefileUsage;
     double recallMin = 1e9, firstMax = 0, lastMax = 0, cpuMax = 0;
     for (int i = 0; i < runs; ++i) {
         Run run;
@@ -97,6 +97,6 @@ int main(int argc, char** argv) {
     const auto after = Memory();
     std::printf("lib %d %.4f %.1f %.1f %.1f %zu %zu %zu\n", services, recallMin, firstMax, lastMax,
                 cpuMax, size_t(after.PeakPagefileUsage / 1024), size_t(before / 1024),
-                size_t(after.PrivateUsage / 1024));
+                size_t(after.PagefileUsage / 1024));
     return 0;
 }
