@@ -8,8 +8,7 @@
 
 namespace {
 
-const BYTE* Bytes(LPCITEMIDLIST item) { return reinterpret_cast<const BYTE*>(item); }
-
+// Every address byte distinct, so that a byte not carried along shows.
 ServiceAddress SampleAddress() {
     ServiceAddress address;
     for (size_t i = 0; i < sizeof address; ++i) reinterpret_cast<BYTE*>(&address)[i] = BYTE(0xA0 + i);
@@ -25,20 +24,15 @@ struct Item {
         EXPECT_EQ(S_OK, CreateServiceItemId(name.c_str(), &address, path.c_str(), &pidl));
     }
     ~Item() { CoTaskMemFree(pidl); }
-    const ServiceItemId* operator->() const { return AsServiceItem(pidl); }
+    const BYTE* bytes() const { return reinterpret_cast<const BYTE*>(pidl); }
+    ServiceItemId* operator->() const { return reinterpret_cast<ServiceItemId*>(pidl); }
 };
-
-size_t UnitsUpToZero(const WCHAR* field, size_t limit) {
-    size_t n = 0;
-    while (n < limit && field[n]) ++n;
-    return n;
-}
 
 }  // namespace
 
 TEST(ServiceItemId, FixedFieldsAndAddressBytes) {
     Item item(L"Printer", L"/index.html");
-    const BYTE* bytes = Bytes(item.pidl);
+    const BYTE* bytes = item.bytes();
     EXPECT_EQ(792, item->cb);
     EXPECT_EQ(0x18, bytes[0]);
     EXPECT_EQ(0x03, bytes[1]);
@@ -55,62 +49,48 @@ TEST(ServiceItemId, FixedFieldsAndAddressBytes) {
     EXPECT_EQ(std::wstring(L"/index.html"), item->path);
 }
 
+// Name and path are cut at 127 and 255 units, zero-filled after, and a cut never splits a
+// surrogate pair: one straddling the limit is left out whole, one ending at it is kept.
 TEST(ServiceItemId, NameAndPathLimits) {
-    struct Case {
-        size_t nameUnits, pathUnits, keptName, keptPath;
-    } cases[] = {{0, 0, 0, 0}, {127, 255, 127, 255}, {128, 256, 127, 255}, {200, 300, 127, 255}};
-    for (const Case& c : cases) {
-        Item item(std::wstring(c.nameUnits, L'n'), std::wstring(c.pathUnits, L'p'));
-        EXPECT_EQ(c.keptName, UnitsUpToZero(item->name, 128)) << c.nameUnits;
-        EXPECT_EQ(c.keptPath, UnitsUpToZero(item->path, 256)) << c.pathUnits;
-        EXPECT_EQ(0, item->name[127]);
-        EXPECT_EQ(0, item->path[255]);
-        for (size_t i = c.keptName; i < 128; ++i) EXPECT_EQ(0, item->name[i]);
-        for (size_t i = c.keptPath; i < 256; ++i) EXPECT_EQ(0, item->path[i]);
+    const std::wstring pair = L"\xD83D\xDE00";
+    const struct {
+        std::wstring name, path;
+        size_t keptName, keptPath;
+    } cases[] = {
+        {L"", L"", 0, 0},
+        {std::wstring(127, L'n'), std::wstring(255, L'p'), 127, 255},
+        {std::wstring(128, L'n'), std::wstring(256, L'p'), 127, 255},
+        {std::wstring(200, L'n'), std::wstring(300, L'p'), 127, 255},
+        {std::wstring(126, L'a') + pair + L"tail", std::wstring(254, L'/') + pair, 126, 254},
+        {std::wstring(125, L'a') + pair, std::wstring(253, L'/') + pair, 127, 255},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        Item item(c.name, c.path);
+        EXPECT_EQ(c.name.substr(0, c.keptName), item->name);
+        EXPECT_EQ(c.path.substr(0, c.keptPath), item->path);
+        for (size_t i = c.keptName; i < kServiceNameUnits; ++i) EXPECT_EQ(0, item->name[i]);
+        for (size_t i = c.keptPath; i < kServicePathUnits; ++i) EXPECT_EQ(0, item->path[i]);
         EXPECT_EQ(792, item->cb);
         EXPECT_EQ(0, item->terminator);
     }
 }
 
-TEST(ServiceItemId, CutNeverSplitsASurrogatePair) {
-    // A pair straddling unit 127 of the name or unit 255 of the path is left out whole.
-    std::wstring name(126, L'a');
-    name += L"\xD83D\xDE00tail";
-    std::wstring path(254, L'/');
-    path += L"\xD83D\xDE00";
-    Item cut(name, path);
-    EXPECT_EQ(126u, UnitsUpToZero(cut->name, 128));
-    EXPECT_EQ(254u, UnitsUpToZero(cut->path, 256));
-
-    // A pair that ends exactly at the limit is kept.
-    std::wstring fits(125, L'a');
-    fits += L"\xD83D\xDE00";
-    Item kept(fits, L"/");
-    EXPECT_EQ(127u, UnitsUpToZero(kept->name, 128));
-    EXPECT_EQ(0xDE00, kept->name[126]);
-}
-
+// A copy is a new item equal in every field; bytes that the shell may have left after the
+// zero units of the source are not carried into it.
 TEST(ServiceItemId, CopyPolicyMakesAnEqualIndependentItem) {
-    Item source(L"Camera", L"/live");
+    Item source(L"ab", L"/x");
+    BYTE clean[sizeof(ServiceItemId)];
+    std::memcpy(clean, source.pidl, sizeof clean);
+    source->name[5] = L'Z';
+    source->path[9] = L'Z';
     LPITEMIDLIST copy = nullptr;
     ASSERT_EQ(S_OK, PidlCopyPolicy::copy(&copy, &source.pidl));
     ASSERT_NE(nullptr, copy);
     EXPECT_NE(source.pidl, copy);
-    EXPECT_EQ(0, std::memcmp(Bytes(copy), Bytes(source.pidl), 258));
-    EXPECT_EQ(0, std::memcmp(Bytes(copy) + 260, Bytes(source.pidl) + 260, 534));
+    const BYTE* copied = reinterpret_cast<const BYTE*>(copy);
+    EXPECT_EQ(0, std::memcmp(copied, clean, offsetof(ServiceItemId, padding)));
+    EXPECT_EQ(0, std::memcmp(copied + 260, clean + 260, sizeof clean - 260));
     PidlCopyPolicy::destroy(&copy);
     EXPECT_EQ(nullptr, copy);
-}
-
-TEST(ServiceItemId, CopyOfAnItemWithBytesAfterItsTerminators) {
-    Item source(L"ab", L"/x");
-    // Bytes that the shell may have left after the zero units are not carried into a copy.
-    auto* record = const_cast<ServiceItemId*>(source.operator->());
-    record->name[5] = L'Z';
-    record->path[9] = L'Z';
-    LPITEMIDLIST copy = nullptr;
-    ASSERT_EQ(S_OK, PidlCopyPolicy::copy(&copy, &source.pidl));
-    for (size_t i = 2; i < 128; ++i) EXPECT_EQ(0, AsServiceItem(copy)->name[i]);
-    for (size_t i = 2; i < 256; ++i) EXPECT_EQ(0, AsServiceItem(copy)->path[i]);
-    CoTaskMemFree(copy);
 }

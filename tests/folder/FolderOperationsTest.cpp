@@ -5,18 +5,59 @@
 #include <ntquery.h>
 #include <shlguid.h>
 
+#include <gtest/gtest.h>
+
+#include <string>
 #include <vector>
 
+#include "discovery/ServiceItemId.h"
 #include "discovery/ServiceUrl.h"
+#include "folder/CShellFolder.h"
 #include "module/ComPtr.h"
+#include "module/StartupCalls.h"
 #include "module/TaskMemPtr.h"
-#include "tests/folder/FolderFixture.h"
+#include "view/CShellViewCB.h"
 
 namespace {
 
 constexpr HRESULT kBefore = 0x0000FFFF;
 constexpr HRESULT kAfter = 0x00000001;
 constexpr HRESULT kSame = 0x00000000;
+
+class Item {
+public:
+    explicit Item(const std::wstring& name, uint32_t ipv4 = 0xC0000201, uint16_t port = 80,
+                  const std::wstring& path = L"/") {
+        const ServiceAddress address{2, ipv4, port, {}};
+        EXPECT_EQ(S_OK, CreateServiceItemId(name.c_str(), &address, path.c_str(), m_item.Put()));
+    }
+    PCUITEMID_CHILD get() const { return m_item.Get(); }
+
+private:
+    TaskMemPtr<ITEMIDLIST> m_item;
+};
+
+// A live folder, made as the class factory makes it; once it goes, the module's lock count
+// is what it was, so no object of the folder's is left behind.
+class FolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        m_locksBefore = Module().GetLockCount();
+        ASSERT_EQ(S_OK, CreateAndQuery<CShellFolder>(nullptr, IID_IShellFolder2,
+                                                     reinterpret_cast<void**>(&m_folder)));
+    }
+    void TearDown() override {
+        if (m_folder) {
+            EXPECT_EQ(0u, m_folder->Release());
+        }
+        EXPECT_EQ(m_locksBefore, Module().GetLockCount());
+        CoUninitialize();
+    }
+
+    LONG m_locksBefore = 0;
+    IShellFolder2* m_folder = nullptr;
+};
 
 std::wstring DisplayName(IShellFolder* folder, PCUITEMID_CHILD item, SHGDNF flags) {
     STRRET name{};
@@ -27,15 +68,12 @@ std::wstring DisplayName(IShellFolder* folder, PCUITEMID_CHILD item, SHGDNF flag
 }
 
 TEST_F(FolderTest, EveryNameFlagGivesTheInstanceName) {
-    const std::wstring longest(127, L'n');
+    const SHGDNF allFlags[] = {SHGDN_NORMAL, SHGDN_INFOLDER, SHGDN_FOREDITING, SHGDN_FORADDRESSBAR,
+                               SHGDN_FORPARSING, SHGDN_INFOLDER | SHGDN_FORPARSING};
     for (const std::wstring& name : {std::wstring(L"Living room printer"), std::wstring(),
-                                     longest, std::wstring(L"caf\u00e9 \U0001F600")}) {
+                                     std::wstring(127, L'n'), std::wstring(L"caf\u00e9 \U0001F600")}) {
         Item item(name);
-        const SHGDNF allFlags[] = {SHGDN_NORMAL, SHGDN_INFOLDER, SHGDN_FOREDITING,
-                                   SHGDN_FORADDRESSBAR, SHGDN_FORPARSING,
-                                   SHGDN_INFOLDER | SHGDN_FORPARSING};
-        for (SHGDNF flags : allFlags)
-            EXPECT_EQ(name, DisplayName(m_folder, item.get(), flags));
+        for (SHGDNF flags : allFlags) EXPECT_EQ(name, DisplayName(m_folder, item.get(), flags));
     }
     STRRET untouched{};
     untouched.uType = 77;
@@ -46,12 +84,11 @@ TEST_F(FolderTest, EveryNameFlagGivesTheInstanceName) {
 }
 
 TEST_F(FolderTest, OrderIsExactCodeUnitOrder) {
-    struct Case {
+    const struct {
         const wchar_t* first;
         const wchar_t* second;
         HRESULT expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {L"Printer", L"printer", kBefore},  // 'P' 0x50 below 'p' 0x70
         {L"Zebra", L"aardvark", kBefore},
         {L"Printer", L"Printer 2nd floor", kBefore},
@@ -61,13 +98,13 @@ TEST_F(FolderTest, OrderIsExactCodeUnitOrder) {
         {L"same", L"same", kSame},
         {L"10", L"9", kBefore},  // no natural ordering of digits
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
         Item first(c.first), second(c.second);
+        const HRESULT swapped = c.expected == kSame ? kSame : (c.expected == kAfter ? kBefore : kAfter);
         for (LPARAM sort : {LPARAM(0), LPARAM(1), LPARAM(SHCIDS_ALLFIELDS),
                             LPARAM(SHCIDS_CANONICALONLY | 1)}) {
             EXPECT_EQ(c.expected, m_folder->CompareIDs(sort, first.get(), second.get()));
-            const HRESULT swapped = c.expected == kSame ? kSame : (c.expected == kAfter ? kBefore : kAfter);
             EXPECT_EQ(swapped, m_folder->CompareIDs(sort, second.get(), first.get()));
         }
     }
@@ -87,7 +124,6 @@ TEST_F(FolderTest, ItemsHaveNoAttributesAndKeepTheirNames) {
     EXPECT_EQ(S_OK, m_folder->GetAttributesOf(0, nullptr, &attributes));
     EXPECT_EQ(0u, attributes);
     EXPECT_EQ(E_INVALIDARG, m_folder->GetAttributesOf(1, items, nullptr));
-
     PITEMID_CHILD renamed = reinterpret_cast<PITEMID_CHILD>(0x1234);
     EXPECT_EQ(E_FAIL, m_folder->SetNameOf(nullptr, item.get(), L"New name", SHGDN_NORMAL, &renamed));
     EXPECT_EQ(reinterpret_cast<PITEMID_CHILD>(0x1234), renamed);
@@ -100,7 +136,6 @@ TEST_F(FolderTest, TheOneNameColumn) {
     EXPECT_EQ(0u, display);
     EXPECT_EQ(E_INVALIDARG, m_folder->GetDefaultColumn(0, nullptr, &display));
     EXPECT_EQ(E_INVALIDARG, m_folder->GetDefaultColumn(0, &sort, nullptr));
-
     SHCOLSTATEF state = 0;
     EXPECT_EQ(S_OK, m_folder->GetDefaultColumnState(0, &state));
     EXPECT_EQ(0x11u, state);
@@ -138,9 +173,7 @@ TEST_F(FolderTest, TheOneNameColumn) {
     ASSERT_EQ(VT_BSTR, value.vt);
     EXPECT_STREQ(L"Camera", value.bstrVal);
     VariantClear(&value);
-
-    SHCOLUMNID size{FMTID_Storage, 4};
-    SHCOLUMNID otherSet{FMTID_SummaryInformation, PID_STG_NAME};
+    const SHCOLUMNID size{FMTID_Storage, 4}, otherSet{FMTID_SummaryInformation, PID_STG_NAME};
     EXPECT_EQ(E_INVALIDARG, m_folder->GetDetailsEx(item.get(), &size, &value));
     EXPECT_EQ(E_INVALIDARG, m_folder->GetDetailsEx(item.get(), &otherSet, &value));
     EXPECT_EQ(E_INVALIDARG, m_folder->GetDetailsEx(nullptr, &id, &value));
@@ -158,10 +191,14 @@ std::wstring ShortcutUrl(IUnknown* object) {
     return url.Get() ? url.Get() : L"";
 }
 
+INT WSAAPI NoAddressText(LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD) {
+    WSASetLastError(WSAEFAULT);
+    return SOCKET_ERROR;
+}
+
 TEST_F(FolderTest, OpeningAnItemHandsOutAShortcutToItsUrl) {
     Item item(L"Printer", 0xC0000201, 631, L"printers/a b");
     PCUITEMID_CHILD items[] = {item.get(), item.get()};
-
     IUnknown* first = nullptr;
     IUnknown* second = nullptr;
     ASSERT_EQ(S_OK, m_folder->GetUIObjectOf(nullptr, 1, items, IID_IUniformResourceLocatorW,
@@ -169,11 +206,8 @@ TEST_F(FolderTest, OpeningAnItemHandsOutAShortcutToItsUrl) {
     ASSERT_EQ(S_OK, m_folder->GetUIObjectOf(nullptr, 1, items, IID_IUnknown, nullptr,
                                             reinterpret_cast<void**>(&second)));
     EXPECT_NE(first, second);  // a new shortcut each time
-    std::wstring expected;
-    ASSERT_EQ(S_OK, BuildServiceUrl(AsServiceItem(item.get()), expected));
-    EXPECT_EQ(L"http://192.0.2.1:631/printers/a%20b", expected);
-    EXPECT_EQ(expected, ShortcutUrl(first));
-    EXPECT_EQ(expected, ShortcutUrl(second));
+    EXPECT_EQ(L"http://192.0.2.1:631/printers/a%20b", ShortcutUrl(first));
+    EXPECT_EQ(L"http://192.0.2.1:631/printers/a%20b", ShortcutUrl(second));
     // The caller held the only reference.
     EXPECT_EQ(0u, first->Release());
     EXPECT_EQ(0u, second->Release());
@@ -184,25 +218,132 @@ TEST_F(FolderTest, OpeningAnItemHandsOutAShortcutToItsUrl) {
     EXPECT_EQ(E_INVALIDARG, m_folder->GetUIObjectOf(nullptr, 0, items, IID_IUnknown, nullptr, &out));
     EXPECT_EQ(E_INVALIDARG, m_folder->GetUIObjectOf(nullptr, 1, nullptr, IID_IUnknown, nullptr, &out));
     EXPECT_EQ(E_INVALIDARG, m_folder->GetUIObjectOf(nullptr, 1, items, IID_IUnknown, nullptr, nullptr));
+    // An address that cannot be written as text gives no shortcut.
+    g_addressToString = NoAddressText;
+    EXPECT_EQ(E_FAIL, m_folder->GetUIObjectOf(nullptr, 1, items, IID_IUnknown, nullptr, &out));
+    g_addressToString = WSAAddressToStringW;
     EXPECT_EQ(untouched, out);
     EXPECT_EQ(E_NOINTERFACE, m_folder->GetUIObjectOf(nullptr, 1, items, IID_IShellFolder, nullptr,
                                                      &out));
 }
 
-INT WSAAPI NoAddressText(LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD) {
-    WSASetLastError(WSAEFAULT);
-    return SOCKET_ERROR;
+// Records what the folder hands the platform, then lets the platform build the view.
+// Wine's view never references the callback; Windows' keeps it for the view's life,
+// which keepCallbacks stands in for.
+std::vector<SFV_CREATE> g_requests;
+HRESULT g_forcedFailure = S_OK;
+bool g_keepCallbacks = false;
+
+HRESULT WINAPI RecordingCreateView(const SFV_CREATE* create, IShellView** view) {
+    g_requests.push_back(*create);
+    if (FAILED(g_forcedFailure)) return g_forcedFailure;
+    if (g_keepCallbacks) create->psfvcb->AddRef();
+    return SHCreateShellFolderView(create, view);
 }
 
-TEST_F(FolderTest, AddressThatCannotBeWrittenGivesNoShortcut) {
-    Item item(L"Printer");
-    PCUITEMID_CHILD items[] = {item.get()};
+class FolderView : public FolderTest {
+protected:
+    void SetUp() override {
+        FolderTest::SetUp();
+        g_requests.clear();
+        g_forcedFailure = S_OK;
+        g_keepCallbacks = false;
+        g_createShellFolderView = RecordingCreateView;
+    }
+    void TearDown() override {
+        g_createShellFolderView = SHCreateShellFolderView;
+        FolderTest::TearDown();
+    }
+    HRESULT CreateView(REFIID iid, void** out) { return m_folder->CreateViewObject(nullptr, iid, out); }
+};
+
+TEST_F(FolderView, EachViewGetsItsOwnCallback) {
+    g_keepCallbacks = true;
+    IShellView* first = nullptr;
+    IShellView* second = nullptr;
+    ASSERT_EQ(S_OK, CreateView(IID_IShellView, reinterpret_cast<void**>(&first)));
+    ASSERT_EQ(S_OK, CreateView(IID_IShellView, reinterpret_cast<void**>(&second)));
+    ASSERT_EQ(2u, g_requests.size());
+    for (const SFV_CREATE& request : g_requests) {
+        EXPECT_EQ(sizeof(SFV_CREATE), request.cbSize);
+        EXPECT_EQ(static_cast<void*>(m_folder), static_cast<void*>(request.pshf));
+        EXPECT_EQ(nullptr, request.psvOuter);
+        EXPECT_NE(nullptr, request.psfvcb);
+    }
+    EXPECT_NE(g_requests[0].psfvcb, g_requests[1].psfvcb);
+    EXPECT_NE(first, second);
+    first->Release();
+    second->Release();
+    // The kept callbacks are the views' own now: their last release destroys them.
+    for (const SFV_CREATE& request : g_requests) EXPECT_EQ(0u, request.psfvcb->Release());
+}
+
+// A callback that the view ignores, or that a failed view leaves, dies with the call, and
+// no other interface makes one: the fixture's lock count finds any left behind.
+TEST_F(FolderView, CallbackNotKeptDoesNotOutliveTheCall) {
+    IShellView* view = nullptr;
+    ASSERT_EQ(S_OK, CreateView(IID_IShellView, reinterpret_cast<void**>(&view)));
+    view->Release();
+    g_forcedFailure = E_ACCESSDENIED;
+    EXPECT_EQ(E_ACCESSDENIED, CreateView(IID_IShellView, reinterpret_cast<void**>(&view)));
+    EXPECT_EQ(2u, g_requests.size());
+
     void* const untouched = reinterpret_cast<void*>(0x1234);
     void* out = untouched;
-    g_addressToString = NoAddressText;
-    EXPECT_EQ(E_FAIL, m_folder->GetUIObjectOf(nullptr, 1, items, IID_IUnknown, nullptr, &out));
-    g_addressToString = WSAAddressToStringW;
+    EXPECT_EQ(E_NOINTERFACE, CreateView(IID_IShellFolder, &out));
+    EXPECT_EQ(E_NOINTERFACE, CreateView(IID_IUnknown, &out));
     EXPECT_EQ(untouched, out);
+    EXPECT_EQ(2u, g_requests.size());
+}
+
+TEST(ViewCallback, AcknowledgesOnlyMessage40) {
+    CComObject<CShellViewCB>* callback = nullptr;
+    ASSERT_EQ(S_OK, CreateObject(&callback));
+    callback->AddRef();
+    EXPECT_EQ(S_OK, callback->MessageSFVCB(40, 0, 0));
+    EXPECT_EQ(S_OK, callback->MessageSFVCB(40, WPARAM(-1), LPARAM(0x1234)));
+    for (UINT message : {0u, 39u, 41u, 0xFFFFFFFFu})
+        EXPECT_EQ(E_NOTIMPL, callback->MessageSFVCB(message, 0, 0));
+    IShellFolderViewCB* asCallback = nullptr;
+    EXPECT_EQ(S_OK, callback->QueryInterface(IID_IShellFolderViewCB,
+                                             reinterpret_cast<void**>(&asCallback)));
+    EXPECT_EQ(static_cast<IShellFolderViewCB*>(callback), asCallback);
+    asCallback->Release();
+    EXPECT_EQ(0u, callback->Release());
+}
+
+// An allocator that has nothing to give, for the paths that must fail cleanly.
+class EmptyAllocator : public IMalloc {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** out) override { *out = nullptr; return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(void*) Alloc(SIZE_T) override { return nullptr; }
+    STDMETHODIMP_(void*) Realloc(void*, SIZE_T) override { return nullptr; }
+    STDMETHODIMP_(void) Free(void* block) override { CoTaskMemFree(block); }
+    STDMETHODIMP_(SIZE_T) GetSize(void*) override { return 0; }
+    STDMETHODIMP_(int) DidAlloc(void*) override { return 0; }
+    STDMETHODIMP_(void) HeapMinimize() override {}
+};
+EmptyAllocator g_emptyAllocator;
+
+HRESULT WINAPI GiveEmptyAllocator(IMalloc** allocator) {
+    *allocator = &g_emptyAllocator;
+    return S_OK;
+}
+
+TEST_F(FolderTest, NoMemoryForTheNameLeavesTheRecordAsItWas) {
+    IShellFolder* folder = nullptr;
+    g_getShellAllocator = GiveEmptyAllocator;
+    ASSERT_EQ(S_OK, CreateAndQuery<CShellFolder>(nullptr, IID_IShellFolder,
+                                                 reinterpret_cast<void**>(&folder)));
+    g_getShellAllocator = SHGetMalloc;
+    Item item(L"Printer");
+    STRRET name{};
+    name.uType = 77;
+    EXPECT_EQ(E_OUTOFMEMORY, folder->GetDisplayNameOf(item.get(), SHGDN_NORMAL, &name));
+    EXPECT_EQ(77u, name.uType);
+    EXPECT_EQ(0u, folder->Release());
 }
 
 }  // namespace

@@ -32,13 +32,9 @@ STANDIN_API void StandInFailCall(int call, DNSStatus status, bool writeHandle);
 STANDIN_API void StandInQueueEvent(uint32_t type, const wchar_t* name, const ServiceAddress* address,
                                    const char* txt, size_t txtSize, uint32_t delayMs);
 // The calls made since the last reset, one letter each: I C S T R F (initialize, create,
-// start, stop, release, finalize), and E for every event delivered.
-STANDIN_API size_t StandInCallLog(char* buffer, size_t size);
+// start, stop, release, finalize), and E for every event delivered. Valid until the next call.
+STANDIN_API const char* StandInCallLog();
 // True when any event was delivered on the caller's own thread, or two at once.
 STANDIN_API bool StandInDeliveryFault();
 
-inline std::string StandInLog() {
-    char buffer[512];
-    size_t length = StandInCallLog(buffer, sizeof buffer);
-    return std::string(buffer, length);
-}
+inline std::string StandInLog() { return StandInCallLog(); }
