@@ -15,32 +15,18 @@ namespace {
 
 // The 18 lines of the script, each ended by CR LF, indented with tabs.
 const char kScriptBytes[] =
-    "HKCR\r\n"
-    "{\r\n"
-    "\tNoRemove CLSID\r\n"
-    "\t{\r\n"
+    "HKCR\r\n{\r\n\tNoRemove CLSID\r\n\t{\r\n"
     "\t\tForceRemove '{7AB84743-C00F-461C-A671-C7D161463E51}' = s 'My Zeroconf Neighborhood'\r\n"
-    "\t\t{\r\n"
-    "\t\t\t'DefaultIcon' = s '%MODULE%'\r\n"
-    "\t\t\t'InprocServer32' = s '%MODULE%'\r\n"
-    "\t\t\t{\r\n"
-    "\t\t\t\tval 'ThreadingModel' = s 'Apartment'\r\n"
-    "\t\t\t}\r\n"
-    "\t\t\t'ShellFolder'\r\n"
-    "\t\t\t{\r\n"
-    "\t\t\t\tval 'Attributes' = d '&H20000000'\r\n"
-    "\t\t\t}\r\n"
-    "\t\t}\r\n"
-    "\t}\r\n"
-    "}\r\n";
+    "\t\t{\r\n\t\t\t'DefaultIcon' = s '%MODULE%'\r\n\t\t\t'InprocServer32' = s '%MODULE%'\r\n"
+    "\t\t\t{\r\n\t\t\t\tval 'ThreadingModel' = s 'Apartment'\r\n\t\t\t}\r\n"
+    "\t\t\t'ShellFolder'\r\n\t\t\t{\r\n\t\t\t\tval 'Attributes' = d '&H20000000'\r\n"
+    "\t\t\t}\r\n\t\t}\r\n\t}\r\n}\r\n";
 
-const wchar_t kClassKey[] = L"CLSID\\{7AB84743-C00F-461C-A671-C7D161463E51}";
-
-std::vector<BYTE> ResourceBytes(HMODULE module, const wchar_t* name, const wchar_t* type) {
-    HRSRC found = FindResourceW(module, name, type);
+std::vector<BYTE> ResourceBytes(const wchar_t* name, const wchar_t* type) {
+    HRSRC found = FindResourceW(nullptr, name, type);
     if (!found) return {};
-    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
-    return std::vector<BYTE>(data, data + SizeofResource(module, found));
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, found)));
+    return std::vector<BYTE>(data, data + SizeofResource(nullptr, found));
 }
 
 std::wstring ThisProgramPath() {
@@ -58,20 +44,14 @@ struct IconGroupEntry {
 };
 #pragma pack(pop)
 
-}  // namespace
-
 TEST(Resources, ScriptIsTheEighteenLinesByteForByte) {
-    const std::vector<BYTE> script = ResourceBytes(nullptr, MAKEINTRESOURCEW(103), L"REGISTRY");
-    ASSERT_EQ(326u, script.size());
+    const std::vector<BYTE> script = ResourceBytes(MAKEINTRESOURCEW(103), L"REGISTRY");
     ASSERT_EQ(sizeof(kScriptBytes) - 1, script.size());
     EXPECT_EQ(0, std::memcmp(kScriptBytes, script.data(), script.size()));
-    int lines = 0;
-    for (size_t i = 0; i + 1 < script.size(); ++i) lines += script[i] == '\r' && script[i + 1] == '\n';
-    EXPECT_EQ(18, lines);
 }
 
 TEST(Resources, IconStringAndVersion) {
-    const std::vector<BYTE> group = ResourceBytes(nullptr, MAKEINTRESOURCEW(207), RT_GROUP_ICON);
+    const std::vector<BYTE> group = ResourceBytes(MAKEINTRESOURCEW(207), RT_GROUP_ICON);
     ASSERT_GE(group.size(), 6u + 3 * sizeof(IconGroupEntry));
     const WORD* header = reinterpret_cast<const WORD*>(group.data());
     EXPECT_EQ(1, header[1]);
@@ -82,9 +62,8 @@ TEST(Resources, IconStringAndVersion) {
         EXPECT_EQ(expected[i].size, entries[i].width);
         EXPECT_EQ(expected[i].size, entries[i].height);
         EXPECT_EQ(expected[i].bits, entries[i].bitCount);
-        const std::vector<BYTE> image =
-            ResourceBytes(nullptr, MAKEINTRESOURCEW(entries[i].id), RT_ICON);
-        EXPECT_EQ(entries[i].bytesInResource, image.size());
+        EXPECT_EQ(entries[i].bytesInResource,
+                  ResourceBytes(MAKEINTRESOURCEW(entries[i].id), RT_ICON).size());
     }
     HICON icon = static_cast<HICON>(
         LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(207), IMAGE_ICON, 48, 48, 0));
@@ -97,42 +76,48 @@ TEST(Resources, IconStringAndVersion) {
 
     const std::wstring path = ThisProgramPath();
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    ASSERT_NE(0u, size);
-    std::vector<BYTE> info(size);
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+    std::vector<BYTE> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, DWORD(info.size()), info.data()));
     VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedSize = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize));
-    EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS);
-    EXPECT_EQ(0u, fixed->dwFileVersionLS);
-    EXPECT_EQ(0x00010000u, fixed->dwProductVersionMS);
-    EXPECT_EQ(0u, fixed->dwProductVersionLS);
     wchar_t* product = nullptr;
-    UINT productLength = 0;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ((std::vector<DWORD>{0x00010000u, 0u, 0x00010000u, 0u}),
+              (std::vector<DWORD>{fixed->dwFileVersionMS, fixed->dwFileVersionLS,
+                                  fixed->dwProductVersionMS, fixed->dwProductVersionLS}));
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\ProductName",
-                               reinterpret_cast<void**>(&product), &productLength));
+                               reinterpret_cast<void**>(&product), &length));
     EXPECT_STREQ(L"My Zeroconf Neighborhood", product);
 }
 
-TEST(ScriptLoading, RunsTheScriptOfThisModuleWithItsPath) {
+TEST(ScriptLoading, RunsTheScriptOfThisModuleWithItsPathAgainAndBack) {
     TestKey key(L"ModuleScript");
-    CRegObject registrar;
-    registrar.RedirectRoot(HKEY_CLASSES_ROOT, key.Get());
-    ASSERT_EQ(S_OK, RunModuleScript(registrar, GetModuleHandleW(nullptr), 103, true));
-    const std::wstring classKey = kClassKey;
-    EXPECT_EQ(L"My Zeroconf Neighborhood", key.ReadString(kClassKey, nullptr));
-    EXPECT_EQ(ThisProgramPath(), key.ReadString((classKey + L"\\DefaultIcon").c_str(), nullptr));
-    EXPECT_EQ(ThisProgramPath(), key.ReadString((classKey + L"\\InprocServer32").c_str(), nullptr));
-    EXPECT_EQ(0x20000000u, key.ReadNumber((classKey + L"\\ShellFolder").c_str(), L"Attributes"));
+    // Each run has a registrar of its own, as each call of the DLL's exports does.
+    const auto run = [&key](CRegObject& registrar, bool registering) {
+        registrar.RedirectRoot(HKEY_CLASSES_ROOT, key.Get());
+        return RunModuleScript(registrar, GetModuleHandleW(nullptr), 103, registering);
+    };
+    CRegObject registrar, again;
+    ASSERT_EQ(S_OK, run(registrar, true));
+    EXPECT_EQ(FolderClassTree(ThisProgramPath()), key.Tree(kClassKey));
     ASSERT_EQ(2u, registrar.Replacements().Count());
     EXPECT_EQ(ThisProgramPath(), registrar.Replacements().Find(L"Module_Raw", 10));
 
-    CRegObject unregistrar;
-    unregistrar.RedirectRoot(HKEY_CLASSES_ROOT, key.Get());
-    ASSERT_EQ(S_OK, RunModuleScript(unregistrar, GetModuleHandleW(nullptr), 103, false));
-    EXPECT_FALSE(key.Exists(kClassKey));
-    EXPECT_TRUE(key.Exists(L"CLSID"));
+    // A stale subkey and its subkeys under the class key vanish when it is written again.
+    ASSERT_TRUE(key.Create(std::wstring(kClassKey) + L"\\Stale\\Deeper"));
+    ASSERT_EQ(S_OK, run(again, true));
+    EXPECT_EQ(FolderClassTree(ThisProgramPath()), key.Tree(kClassKey));
+
+    // Unregistering keeps CLSID and the other classes in it; again, it finds nothing to
+    // remove and succeeds.
+    const std::wstring otherClass = L"CLSID\\{00000000-0000-0000-0000-000000000001}";
+    ASSERT_TRUE(key.Create(otherClass));
+    for (int pass = 0; pass < 2; ++pass) {
+        CRegObject unregistrar;
+        EXPECT_EQ(S_OK, run(unregistrar, false));
+        EXPECT_EQ((std::set<std::wstring>{L"CLSID", otherClass}), key.Tree());
+    }
 }
 
 TEST(ScriptLoading, MissingResourceOrFileWritesNothing) {
@@ -145,5 +130,7 @@ TEST(ScriptLoading, MissingResourceOrFileWritesNothing) {
               registrar.RegisterFromResource(ThisProgramPath().c_str(), 103, L"NO_SUCH_TYPE", true));
     EXPECT_TRUE(FAILED(registrar.RegisterFromResource(L"C:\\no\\such\\file.dll", 103,
                                                       kScriptResourceType, true)));
-    EXPECT_EQ(0u, key.CountSubkeys(nullptr));
+    EXPECT_EQ(std::set<std::wstring>{}, key.Tree());
 }
+
+}  // namespace

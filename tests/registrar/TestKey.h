@@ -1,15 +1,97 @@
-// A key of the test's own under HKEY_CURRENT_USER\Software\CorvaneTests, made empty for each
-// test and removed after it, with readers for what a script left in it.
+// What a script left in the registry, read back as a set of lines, and a key of the test's
+// own under HKEY_CURRENT_USER\Software\CorvaneTests, made empty for each test and removed
+// after it.
 #pragma once
 
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
-class TestKey {
+class KeyView {
 public:
-    explicit TestKey(const wchar_t* name) : m_path(std::wstring(L"Software\\CorvaneTests\\") + name) {
+    explicit KeyView(HKEY key) : m_key(key) {}
+
+    HKEY Get() const { return m_key; }
+
+    bool Exists(const std::wstring& subkey) const {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(m_key, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        RegCloseKey(key);
+        return true;
+    }
+
+    bool Create(const std::wstring& subkey) const {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(m_key, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(key);
+        return true;
+    }
+
+    // Every key under `subkey` as its relative path, and every value as "path[name]=" and its
+    // type letter and data: "s:text", "m:one\0two\0\0" (every unit), "d:20000000", "b:0aff".
+    // Exact sets catch a stale key or value as surely as a missing one.
+    std::set<std::wstring> Tree(const std::wstring& subkey = L"") const {
+        std::set<std::wstring> lines;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(m_key, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return lines;
+        AddTree(key, L"", lines);
+        RegCloseKey(key);
+        return lines;
+    }
+
+protected:
+    HKEY m_key = nullptr;
+
+private:
+    static void AddTree(HKEY key, const std::wstring& path, std::set<std::wstring>& lines) {
+        std::vector<wchar_t> name(16384);
+        std::vector<BYTE> data(65536);
+        DWORD length = 0, size = 0, type = 0;
+        for (DWORD i = 0; length = DWORD(name.size()), size = DWORD(data.size()),
+             RegEnumValueW(key, i, name.data(), &length, nullptr, &type, data.data(), &size) ==
+                 ERROR_SUCCESS; ++i)
+            lines.insert(path + L"[" + name.data() + L"]=" + Render(type, data.data(), size));
+        for (DWORD i = 0; length = DWORD(name.size()),
+             RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) ==
+                 ERROR_SUCCESS; ++i) {
+            const std::wstring child = path.empty() ? name.data() : path + L"\\" + name.data();
+            lines.insert(child);
+            HKEY opened = nullptr;
+            if (RegOpenKeyExW(key, name.data(), 0, KEY_READ, &opened) != ERROR_SUCCESS) continue;
+            AddTree(opened, child, lines);
+            RegCloseKey(opened);
+        }
+    }
+
+    static std::wstring Render(DWORD type, const BYTE* data, DWORD size) {
+        const wchar_t* units = reinterpret_cast<const wchar_t*>(data);
+        std::wstring text;
+        wchar_t digits[16];
+        if (type == REG_SZ) {
+            text.assign(units, size / sizeof(wchar_t));
+            return L"s:" + text.erase(text.find_last_not_of(L'\0') + 1);
+        }
+        if (type == REG_MULTI_SZ) {
+            for (DWORD i = 0; i < size / sizeof(wchar_t); ++i) text += units[i] ? std::wstring(1, units[i]) : L"\\0";
+            return L"m:" + text;
+        }
+        if (type == REG_DWORD && size == sizeof(DWORD)) {
+            swprintf(digits, 16, L"%x", *reinterpret_cast<const DWORD*>(data));
+            return std::wstring(L"d:") + digits;
+        }
+        for (DWORD i = 0; i < size; ++i) text += (swprintf(digits, 16, L"%02x", data[i]), digits);
+        return (type == REG_BINARY ? L"b:" : L"?" + std::to_wstring(type) + L":") + text;
+    }
+};
+
+class TestKey : public KeyView {
+public:
+    explicit TestKey(const wchar_t* name)
+        : KeyView(nullptr), m_path(std::wstring(L"Software\\CorvaneTests\\") + name) {
         RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
         RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                         &m_key, nullptr);
@@ -21,65 +103,16 @@ public:
     TestKey(const TestKey&) = delete;
     TestKey& operator=(const TestKey&) = delete;
 
-    HKEY Get() const { return m_key; }
-
-    bool Exists(const wchar_t* subkey) const {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(m_key, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-        RegCloseKey(key);
-        return true;
-    }
-
-    void Create(const wchar_t* subkey) const {
-        HKEY key = nullptr;
-        RegCreateKeyExW(m_key, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-        RegCloseKey(key);
-    }
-
-    // The value's type and bytes; type REG_NONE and no bytes when it is absent.
-    struct Value {
-        DWORD type = REG_NONE;
-        std::vector<BYTE> bytes;
-    };
-    Value Read(const wchar_t* subkey, const wchar_t* name) const {
-        Value value;
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(m_key, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
-        DWORD size = 0;
-        DWORD type = REG_NONE;
-        if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-            value.bytes.resize(size);
-            RegQueryValueExW(key, name, nullptr, &type, value.bytes.data(), &size);
-            value.bytes.resize(size);
-            value.type = type;
-        }
-        RegCloseKey(key);
-        return value;
-    }
-    std::wstring ReadString(const wchar_t* subkey, const wchar_t* name) const {
-        const Value value = Read(subkey, name);
-        if (value.type != REG_SZ) return L"<absent>";
-        std::wstring text(reinterpret_cast<const wchar_t*>(value.bytes.data()),
-                          value.bytes.size() / sizeof(wchar_t));
-        while (!text.empty() && text.back() == L'\0') text.pop_back();
-        return text;
-    }
-    DWORD ReadNumber(const wchar_t* subkey, const wchar_t* name) const {
-        const Value value = Read(subkey, name);
-        if (value.type != REG_DWORD || value.bytes.size() != 4) return 0xDEADBEEF;
-        return *reinterpret_cast<const DWORD*>(value.bytes.data());
-    }
-    DWORD CountSubkeys(const wchar_t* subkey) const {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(m_key, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-        DWORD count = 0;
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr);
-        RegCloseKey(key);
-        return count;
-    }
-
 private:
     std::wstring m_path;
-    HKEY m_key = nullptr;
 };
+
+const wchar_t kClassKey[] = L"CLSID\\{7AB84743-C00F-461C-A671-C7D161463E51}";
+
+// What the folder's registration script leaves under its class key for a DLL at `path`.
+inline std::set<std::wstring> FolderClassTree(const std::wstring& path) {
+    return {L"[]=s:My Zeroconf Neighborhood", L"DefaultIcon", L"DefaultIcon[]=s:" + path,
+            L"InprocServer32", L"InprocServer32[]=s:" + path,
+            L"InprocServer32[ThreadingModel]=s:Apartment", L"ShellFolder",
+            L"ShellFolder[Attributes]=d:20000000"};
+}
