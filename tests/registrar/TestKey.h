@@ -36,10 +36,7 @@ public:
     // Exact sets catch a stale key or value as surely as a missing one.
     std::set<std::wstring> Tree(const std::wstring& subkey = L"") const {
         std::set<std::wstring> lines;
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(m_key, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return lines;
-        AddTree(key, L"", lines);
-        RegCloseKey(key);
+        AddTree(m_key, subkey, L"", lines);
         return lines;
     }
 
@@ -47,37 +44,36 @@ protected:
     HKEY m_key = nullptr;
 
 private:
-    static void AddTree(HKEY key, const std::wstring& path, std::set<std::wstring>& lines) {
-        std::vector<wchar_t> name(16384);
+    static void AddTree(HKEY parent, const std::wstring& name, const std::wstring& path,
+                        std::set<std::wstring>& lines) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+        std::vector<wchar_t> found(16384);
         std::vector<BYTE> data(65536);
         DWORD length = 0, size = 0, type = 0;
-        for (DWORD i = 0; length = DWORD(name.size()), size = DWORD(data.size()),
-             RegEnumValueW(key, i, name.data(), &length, nullptr, &type, data.data(), &size) ==
+        for (DWORD i = 0; length = DWORD(found.size()), size = DWORD(data.size()),
+             RegEnumValueW(key, i, found.data(), &length, nullptr, &type, data.data(), &size) ==
                  ERROR_SUCCESS; ++i)
-            lines.insert(path + L"[" + name.data() + L"]=" + Render(type, data.data(), size));
-        for (DWORD i = 0; length = DWORD(name.size()),
-             RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) ==
+            lines.insert(path + L"[" + found.data() + L"]=" + Render(type, data.data(), size));
+        for (DWORD i = 0; length = DWORD(found.size()),
+             RegEnumKeyExW(key, i, found.data(), &length, nullptr, nullptr, nullptr, nullptr) ==
                  ERROR_SUCCESS; ++i) {
-            const std::wstring child = path.empty() ? name.data() : path + L"\\" + name.data();
+            const std::wstring child = path.empty() ? found.data() : path + L"\\" + found.data();
             lines.insert(child);
-            HKEY opened = nullptr;
-            if (RegOpenKeyExW(key, name.data(), 0, KEY_READ, &opened) != ERROR_SUCCESS) continue;
-            AddTree(opened, child, lines);
-            RegCloseKey(opened);
+            AddTree(key, found.data(), child, lines);
         }
+        RegCloseKey(key);
     }
 
     static std::wstring Render(DWORD type, const BYTE* data, DWORD size) {
-        const wchar_t* units = reinterpret_cast<const wchar_t*>(data);
         std::wstring text;
         wchar_t digits[16];
-        if (type == REG_SZ) {
-            text.assign(units, size / sizeof(wchar_t));
-            return L"s:" + text.erase(text.find_last_not_of(L'\0') + 1);
-        }
-        if (type == REG_MULTI_SZ) {
-            for (DWORD i = 0; i < size / sizeof(wchar_t); ++i) text += units[i] ? std::wstring(1, units[i]) : L"\\0";
-            return L"m:" + text;
+        if (type == REG_SZ || type == REG_MULTI_SZ) {
+            std::wstring units(reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t));
+            // A string's terminators are not part of its text; a list's are.
+            if (type == REG_SZ) units.erase(units.find_last_not_of(L'\0') + 1);
+            for (wchar_t unit : units) text += unit ? std::wstring(1, unit) : L"\\0";
+            return (type == REG_SZ ? L"s:" : L"m:") + text;
         }
         if (type == REG_DWORD && size == sizeof(DWORD)) {
             swprintf(digits, 16, L"%x", *reinterpret_cast<const DWORD*>(data));

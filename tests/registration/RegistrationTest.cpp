@@ -71,7 +71,8 @@ protected:
 TEST_F(FolderDll, RegistersItsPathIntactTwiceAndUnregistersTwice) {
     ASSERT_EQ(S_OK, m_register());
     EXPECT_EQ(FolderClassTree(m_path), kClasses.Tree(kClassKey));
-    ASSERT_TRUE(kClasses.Create(std::wstring(kClassKey) + L"\\Stale"));
+    // A stale subtree under the class key vanishes when it is written again.
+    ASSERT_TRUE(kClasses.Create(std::wstring(kClassKey) + L"\\Stale\\Deeper"));
     ASSERT_EQ(S_OK, m_register());
     EXPECT_EQ(FolderClassTree(m_path), kClasses.Tree(kClassKey));
 
