@@ -28,8 +28,9 @@ bool ToName(const wchar_t* text, wire::Name& name) {
 
 }  // namespace
 
-Browser::Browser(DNSBrowserCallBack callback, void* context, DNSBrowserRef handle)
-    : m_callback(callback), m_context(context), m_handle(handle) {}
+Browser::Browser(DNSBrowserCallBack callback, void* context, DNSBrowserRef handle,
+                 SharedCache& cache)
+    : m_callback(callback), m_context(context), m_handle(handle), m_cache(cache) {}
 
 Browser::~Browser() {
     Shut();
@@ -52,10 +53,15 @@ DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
     if (!socket->Open()) return kDNSNetworkErr;
     LARGE_INTEGER counter{};
     QueryPerformanceCounter(&counter);
-    // On 5353 the first query asks for unicast replies: a responder that multicast its
-    // answers moments ago, for a browse just before this one, stays silent otherwise.
-    m_search = std::make_unique<Search>(std::move(service), Clock::now(), socket->OnMdnsPort(),
-                                        static_cast<uint32_t>(counter.QuadPart ^ GetCurrentThreadId()));
+    // On 5353 each question asks for unicast replies the first time: a responder that
+    // multicast its answers moments ago, for a browse just before this one, holds them
+    // back otherwise.
+    {
+        std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
+        m_search = std::make_unique<Search>(
+            std::move(service), Clock::now(), socket->OnMdnsPort(),
+            static_cast<uint32_t>(counter.QuadPart ^ GetCurrentThreadId()), &m_cache.records);
+    }
     m_socket = std::move(socket);
     m_type = type;
     m_domain = domain;
@@ -116,6 +122,7 @@ void Browser::Run() {
             uint32_t interfaceIndex = 0;
             for (int read = 0; read < kPacketsPerTurn && !m_stopping; ++read) {
                 if (!m_socket->Receive(buffer, size, interfaceIndex)) break;
+                std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
                 m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now());
                 // More may be waiting: look again next turn without sleeping.
                 if (read == kPacketsPerTurn - 1) WSASetEvent(m_socket->ReadEvent());

@@ -13,13 +13,21 @@
 
 #include "mdns/include/mDNS.h"
 #include "mdns/src/MulticastSocket.h"
+#include "mdns/src/RecordCache.h"
 #include "mdns/src/Search.h"
 
 namespace mdns {
 
+// The records heard by every browser of the process, kept while the library is loaded, and
+// the lock that its browsers take around their use of it.
+struct SharedCache {
+    std::mutex lock;
+    RecordCache records;
+};
+
 class Browser {
 public:
-    Browser(DNSBrowserCallBack callback, void* context, DNSBrowserRef handle);
+    Browser(DNSBrowserCallBack callback, void* context, DNSBrowserRef handle, SharedCache& cache);
     Browser(const Browser&) = delete;
     Browser& operator=(const Browser&) = delete;
     ~Browser();
@@ -40,6 +48,7 @@ private:
     const DNSBrowserCallBack m_callback;
     void* const m_context;
     const DNSBrowserRef m_handle;
+    SharedCache& m_cache;
 
     std::mutex m_stateLock;
     State m_state = State::kCreated;

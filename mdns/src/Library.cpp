@@ -18,6 +18,9 @@ namespace {
 std::mutex g_lock;
 int g_initializations = 0;
 uintptr_t g_nextHandle = 0x4D440000;
+// Kept across DNSServicesInitialize and DNSServicesFinalize, freed when the DLL unloads,
+// after any browser left over that may still use it.
+mdns::SharedCache g_cache;
 std::map<uintptr_t, std::shared_ptr<mdns::Browser>> g_browsers;
 
 std::shared_ptr<mdns::Browser> FindBrowser(DNSBrowserRef handle) {
@@ -88,7 +91,7 @@ MDNS_API DNSStatus MDNS_CALL DNSBrowserCreateW(DNSFlags, DNSBrowserCallBack call
         if (g_initializations == 0) return kDNSBadStateErr;
         g_nextHandle += 4;
         const auto handle = reinterpret_cast<DNSBrowserRef>(g_nextHandle);
-        g_browsers.emplace(g_nextHandle, std::make_shared<mdns::Browser>(callback, context, handle));
+        g_browsers.emplace(g_nextHandle, std::make_shared<mdns::Browser>(callback, context, handle, g_cache));
         *outBrowser = handle;
         return kDNSNoErr;
     });

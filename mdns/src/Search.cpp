@@ -29,20 +29,66 @@ constexpr seconds kThirdQueryInterval{1};
 constexpr seconds kMaxQueryInterval{3600};
 // Hosts held at most: targets of the instances held, with room for targets that changed.
 constexpr size_t kMaxHosts = 2 * Search::kMaxInstances;
+// RFC 6762 §5.2: a record still wanted is asked for again at 80, 85, 90 and 95% of its TTL.
+constexpr int kRefreshPercents[] = {80, 85, 90, 95};
+constexpr int kRefreshPoints = 4;
 
-uint32_t SecondsLeft(uint32_t ttl, Clock::time_point received, Clock::time_point now) {
-    const auto elapsed = std::chrono::duration_cast<seconds>(now - received).count();
-    return elapsed >= ttl ? 0 : static_cast<uint32_t>(ttl - elapsed);
+Clock::time_point RefreshPoint(const RecordLife& life, int point) {
+    return life.received +
+           std::chrono::duration_cast<Clock::duration>(seconds(life.ttl) * kRefreshPercents[point] / 100);
 }
 
 }  // namespace
 
-Search::Search(wire::Name service, Clock::time_point start, bool unicastFirst, uint32_t seed)
+Search::Search(wire::Name service, Clock::time_point start, bool unicastFirst, uint32_t seed,
+               RecordCache* cache)
     : m_service(std::move(service)),
       m_serviceKey(wire::NameKey(m_service)),
+      m_cache(cache),
+      m_unicastFirst(unicastFirst),
       m_unicastNext(unicastFirst),
       m_random(seed == 0 ? 1 : seed),
-      m_nextBrowse(start) {}
+      m_nextBrowse(start) {
+    if (m_cache) Seed(start);
+}
+
+// Takes over every live instance of the cache with the records it holds, in the order they
+// became known; what is complete is reported by the first TakeResolved, the rest resolved
+// as if just heard.
+void Search::Seed(Clock::time_point now) {
+    m_cache->Expire(now);
+    for (const RecordCache::Pointer* pointer : m_cache->LivePointers(m_serviceKey, now)) {
+        if (m_instances.size() >= kMaxInstances) break;
+        const std::string key = wire::NameKey(pointer->instance);
+        Instance& instance = m_instances[key];
+        instance.name = pointer->instance;
+        instance.ptr.life = pointer->life;
+        instance.interfaceIndex = pointer->interfaceIndex;
+        instance.nextAsk = now;
+        instance.askInterval = kFirstResolveInterval;
+        if (const RecordCache::Service* service = m_cache->LiveService(key, now)) {
+            instance.hasSrv = true;
+            instance.srv = service->srv;
+            instance.srvRecord.life = service->life;
+            HoldHost(service->srv.target);
+            auto host = m_hosts.find(wire::NameKey(service->srv.target));
+            const RecordCache::Address* address =
+                m_cache->LiveAddress(wire::NameKey(service->srv.target), now);
+            if (host != m_hosts.end() && address && !host->second.known) {
+                host->second.known = true;
+                host->second.ipv4 = address->ipv4;
+                host->second.address.life = address->life;
+            }
+        }
+        if (const RecordCache::Text* text = m_cache->LiveText(key, now)) {
+            instance.hasTxt = true;
+            instance.txtText = text->txtText;
+            instance.txtRecord.life = text->life;
+        }
+        m_touched.push_back(key);
+        m_nextResolve = now;
+    }
+}
 
 void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
                       Clock::time_point now) {
@@ -56,6 +102,11 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
         for (const wire::ResourceRecord& record : message.answers) visit(record);
         for (const wire::ResourceRecord& record : message.additionals) visit(record);
     };
+    if (m_cache) {
+        forEachRecord([&](const wire::ResourceRecord& record) {
+            m_cache->Add(record, interfaceIndex, now);
+        });
+    }
     forEachRecord([&](const wire::ResourceRecord& record) {
         if (record.type == wire::RecordType::kPtr && record.rrclass == wire::kClassIn)
             OnPtr(record, interfaceIndex, now);
@@ -65,15 +116,15 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
         if (record.type != wire::RecordType::kSrv && record.type != wire::RecordType::kTxt) return;
         const std::string key = wire::NameKey(record.name);
         auto found = m_instances.find(key);
-        if (found == m_instances.end() || found->second.reported) return;
+        if (found == m_instances.end()) return;
         if (record.type == wire::RecordType::kSrv)
-            OnSrv(key, found->second, record);
+            OnSrv(key, found->second, record, now);
         else
-            OnTxt(key, found->second, record);
+            OnTxt(key, found->second, record, now);
     });
     forEachRecord([&](const wire::ResourceRecord& record) {
         if (record.type == wire::RecordType::kA && record.rrclass == wire::kClassIn)
-            OnAddress(record);
+            OnAddress(record, now);
     });
 }
 
@@ -98,46 +149,56 @@ void Search::OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex,
         m_nextResolve = std::min(m_nextResolve, instance.nextAsk);
         found = m_instances.find(key);
     }
-    found->second.ptrTtl = record.ttl;
-    found->second.ptrReceived = now;
+    found->second.ptr = Held{RecordLife{record.ttl, now, now + seconds(record.ttl)}};
 }
 
-void Search::OnSrv(const std::string& key, Instance& instance, const wire::ResourceRecord& record) {
+void Search::HoldHost(const wire::Name& target) {
+    const std::string hostKey = wire::NameKey(target);
+    if (m_hosts.size() < kMaxHosts || m_hosts.count(hostKey)) m_hosts[hostKey];
+}
+
+void Search::OnSrv(const std::string& key, Instance& instance, const wire::ResourceRecord& record,
+                   Clock::time_point now) {
     if (record.ttl == 0) {
         instance.hasSrv = false;
         return;
     }
     instance.hasSrv = true;
     instance.srv = record.srv;
-    instance.srvTtl = record.ttl;
-    const std::string hostKey = wire::NameKey(record.srv.target);
-    if (m_hosts.size() < kMaxHosts || m_hosts.count(hostKey)) m_hosts[hostKey];
-    m_touched.push_back(key);
+    instance.srvRecord = Held{RecordLife{record.ttl, now, now + seconds(record.ttl)}};
+    HoldHost(record.srv.target);
+    if (!instance.reported) m_touched.push_back(key);
 }
 
-void Search::OnTxt(const std::string& key, Instance& instance, const wire::ResourceRecord& record) {
+void Search::OnTxt(const std::string& key, Instance& instance, const wire::ResourceRecord& record,
+                   Clock::time_point now) {
     if (record.ttl == 0) {
         instance.hasTxt = false;
         return;
     }
     instance.hasTxt = true;
+    instance.txtRecord = Held{RecordLife{record.ttl, now, now + seconds(record.ttl)}};
+    if (instance.reported) return;
     instance.txtText = wire::ToTxtText(record.txt);
     m_touched.push_back(key);
 }
 
-void Search::OnAddress(const wire::ResourceRecord& record) {
+void Search::OnAddress(const wire::ResourceRecord& record, Clock::time_point now) {
     auto found = m_hosts.find(wire::NameKey(record.name));
     if (found == m_hosts.end()) return;
     Host& host = found->second;
     if (record.ttl == 0) {
-        host.known = false;
+        if (host.ipv4 == record.ipv4) host.known = false;
         return;
     }
-    if (!host.known) m_hostBecameKnown = true;
-    // The first address heard stays: a multihomed host's others are no better.
-    if (!host.known) host.ipv4 = record.ipv4;
-    host.known = true;
-    host.ttl = record.ttl;
+    if (!host.known) {
+        // The first address heard stays: a multihomed host's others are no better.
+        m_hostBecameKnown = true;
+        host.ipv4 = record.ipv4;
+        host.known = true;
+    }
+    if (host.ipv4 == record.ipv4)
+        host.address = Held{RecordLife{record.ttl, now, now + seconds(record.ttl)}};
 }
 
 Search::Host* Search::HostOf(const Instance& instance) {
@@ -150,7 +211,6 @@ std::vector<ResolvedInstance> Search::TakeResolved(Clock::time_point now) {
     std::vector<ResolvedInstance> resolved;
     if (m_hostBecameKnown) {
         m_hostBecameKnown = false;
-        m_touched.clear();
         for (auto& [key, instance] : m_instances) {
             if (!instance.reported) m_touched.push_back(key);
         }
@@ -194,7 +254,8 @@ void Search::CheckResolved(const std::string& key, Clock::time_point now,
     item.ipv4 = host->ipv4;
     item.port = instance.srv.port;
     item.txtText = std::move(instance.txtText);
-    item.ttl = std::min({instance.ptrTtl, instance.srvTtl, host->ttl});
+    item.ttl = std::min({instance.ptr.life.SecondsLeft(now), instance.srvRecord.life.SecondsLeft(now),
+                         host->address.life.SecondsLeft(now)});
     item.interfaceIndex = instance.interfaceIndex;
     resolved.push_back(std::move(item));
     // Kept, reported, so repeats and copies from other interfaces are recognised.
@@ -219,8 +280,8 @@ void Search::BuildBrowseQuery(Clock::time_point now, std::vector<std::vector<uin
     // Known-answer suppression (RFC 6762 §7.1): the PTRs held with over half their TTL left.
     std::vector<wire::KnownAnswer> known;
     for (const auto& [key, instance] : m_instances) {
-        const uint32_t left = SecondsLeft(instance.ptrTtl, instance.ptrReceived, now);
-        if (left > instance.ptrTtl / 2) known.push_back({m_service, left, instance.name});
+        const uint32_t left = instance.ptr.life.SecondsLeft(now);
+        if (left > instance.ptr.life.ttl / 2) known.push_back({m_service, left, instance.name});
     }
     auto built = wire::BuildQuery({question}, known);
     packets.insert(packets.end(), std::make_move_iterator(built.begin()),
@@ -239,28 +300,49 @@ void Search::BuildBrowseQuery(Clock::time_point now, std::vector<std::vector<uin
 void Search::BuildResolveQuery(Clock::time_point now, std::vector<std::vector<uint8_t>>& packets) {
     std::vector<wire::Question> questions;
     std::unordered_set<std::string> askedHosts;
-    auto ask = [&questions](const wire::Name& name, uint16_t type) {
+    auto ask = [&questions](const wire::Name& name, uint16_t type, bool unicast) {
         wire::Question question;
         question.name = name;
         question.type = type;
+        question.unicastResponse = unicast;
         questions.push_back(std::move(question));
     };
-    m_nextResolve = Clock::time_point::max();
+    // Whether a held record has passed its next refresh point; and when that point comes.
+    Clock::time_point next = Clock::time_point::max();
+    auto refreshDue = [&](Held& held) {
+        bool due = false;
+        while (held.refreshesAsked < kRefreshPoints && RefreshPoint(held.life, held.refreshesAsked) <= now) {
+            ++held.refreshesAsked;
+            due = true;
+        }
+        if (held.refreshesAsked < kRefreshPoints)
+            next = std::min(next, RefreshPoint(held.life, held.refreshesAsked));
+        return due && held.life.SecondsLeft(now) > 0;
+    };
     for (auto& [key, instance] : m_instances) {
-        if (instance.reported) continue;
-        if (instance.nextAsk <= now) {
-            if (!instance.hasSrv) ask(instance.name, wire::RecordType::kSrv);
-            if (!instance.hasTxt) ask(instance.name, wire::RecordType::kTxt);
-            const Host* host = HostOf(instance);
-            if (host && !host->known &&
-                askedHosts.insert(wire::NameKey(instance.srv.target)).second)
-                ask(instance.srv.target, wire::RecordType::kA);
+        Host* host = HostOf(instance);
+        const bool hostUnknown = host && !host->known;
+        if (!instance.reported && instance.nextAsk <= now) {
+            const bool unicast = m_unicastFirst && !instance.askedBefore;
+            instance.askedBefore = true;
+            if (!instance.hasSrv) ask(instance.name, wire::RecordType::kSrv, unicast);
+            if (!instance.hasTxt) ask(instance.name, wire::RecordType::kTxt, unicast);
+            if (hostUnknown && askedHosts.insert(wire::NameKey(instance.srv.target)).second) {
+                ask(instance.srv.target, wire::RecordType::kA, m_unicastFirst && !host->askedBefore);
+                host->askedBefore = true;
+            }
             instance.nextAsk = now + instance.askInterval;
             instance.askInterval =
                 std::min<Clock::duration>(2 * instance.askInterval, kMaxResolveInterval);
         }
-        m_nextResolve = std::min(m_nextResolve, instance.nextAsk);
+        if (!instance.reported) next = std::min(next, instance.nextAsk);
+        if (instance.hasSrv && refreshDue(instance.srvRecord)) ask(instance.name, wire::RecordType::kSrv, false);
+        if (instance.hasTxt && refreshDue(instance.txtRecord)) ask(instance.name, wire::RecordType::kTxt, false);
+        if (host && host->known && refreshDue(host->address) &&
+            askedHosts.insert(wire::NameKey(instance.srv.target)).second)
+            ask(instance.srv.target, wire::RecordType::kA, false);
     }
+    m_nextResolve = next;
     if (questions.empty()) return;
     auto built = wire::BuildQuery(questions, {});
     packets.insert(packets.end(), std::make_move_iterator(built.begin()),

@@ -12,11 +12,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "mdns/src/RecordCache.h"
 #include "mdns/wire/DnsMessage.h"
 
 namespace mdns {
-
-using Clock = std::chrono::steady_clock;
 
 // An instance with everything a caller needs: SRV target's IPv4 address, port, TXT text.
 struct ResolvedInstance {
@@ -36,9 +35,13 @@ public:
     // with an empty TXT text.
     static constexpr std::chrono::milliseconds kTxtGrace{150};
 
-    // `unicastFirst`: ask for unicast replies in the first query (the QU bit), which a
-    // responder answers at once even when it multicast the same records moments ago.
-    Search(wire::Name service, Clock::time_point start, bool unicastFirst, uint32_t seed);
+    // `unicastFirst`: ask for unicast replies the first time each question is asked (the QU
+    // bit), which a responder answers at once even when it multicast the same records
+    // moments ago; asked by multicast, it would hold them back for a second (RFC 6762 §6).
+    // `cache`, if any, seeds the search with the live instances it holds and takes every
+    // record the search hears; the caller serialises its use across searches.
+    Search(wire::Name service, Clock::time_point start, bool unicastFirst, uint32_t seed,
+           RecordCache* cache = nullptr);
 
     // Takes one received packet; anything but a well-formed response is ignored.
     void OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex, Clock::time_point now);
@@ -55,32 +58,43 @@ public:
     size_t HeldInstances() const { return m_instances.size(); }
 
 private:
+    // A record held by the search, and how far its refresh (RFC 6762 §5.2) has gone.
+    struct Held {
+        RecordLife life;
+        int refreshesAsked = 0;
+    };
     struct Host {
         uint32_t ipv4 = 0;
         bool known = false;
-        uint32_t ttl = 0;
+        Held address;
+        bool askedBefore = false;
     };
     struct Instance {
         wire::Name name;
-        uint32_t ptrTtl = 0;
-        Clock::time_point ptrReceived;
+        Held ptr;
         bool hasSrv = false;
         wire::SrvData srv;
-        uint32_t srvTtl = 0;
+        Held srvRecord;
         bool hasTxt = false;
         std::string txtText;
+        Held txtRecord;
         bool reported = false;
         uint32_t interfaceIndex = 0;
         Clock::time_point nextAsk;
         Clock::duration askInterval{};
+        bool askedBefore = false;
         bool txtGraceRunning = false;
         Clock::time_point txtGiveUp;
     };
 
+    void Seed(Clock::time_point now);
     void OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex, Clock::time_point now);
-    void OnSrv(const std::string& key, Instance& instance, const wire::ResourceRecord& record);
-    void OnTxt(const std::string& key, Instance& instance, const wire::ResourceRecord& record);
-    void OnAddress(const wire::ResourceRecord& record);
+    void OnSrv(const std::string& key, Instance& instance, const wire::ResourceRecord& record,
+               Clock::time_point now);
+    void OnTxt(const std::string& key, Instance& instance, const wire::ResourceRecord& record,
+               Clock::time_point now);
+    void OnAddress(const wire::ResourceRecord& record, Clock::time_point now);
+    void HoldHost(const wire::Name& target);
     Host* HostOf(const Instance& instance);
     void CheckResolved(const std::string& key, Clock::time_point now,
                        std::vector<ResolvedInstance>& resolved);
@@ -89,6 +103,8 @@ private:
 
     wire::Name m_service;
     std::string m_serviceKey;
+    RecordCache* m_cache;
+    const bool m_unicastFirst;
     bool m_unicastNext;
     std::minstd_rand m_random;
     Clock::time_point m_nextBrowse;
