@@ -11,20 +11,19 @@ namespace {
 
 constexpr std::chrono::seconds kRetireDelay{1};
 
-RecordLife FreshLife(uint32_t ttl, Clock::time_point now) {
-    RecordLife life;
-    life.ttl = ttl;
-    life.received = now;
-    life.expires = now + std::chrono::seconds(ttl);
-    return life;
-}
+}  // namespace
 
-void Retire(RecordLife& life, Clock::time_point now) {
+void RecordCache::Retire(RecordLife& life, Clock::time_point now) {
     life.retiring = true;
     life.expires = std::min(life.expires, now + kRetireDelay);
+    m_earliestExpiry = std::min(m_earliestExpiry, life.expires);
 }
 
-}  // namespace
+RecordLife RecordCache::Fresh(uint32_t ttl, Clock::time_point now) {
+    const RecordLife life{ttl, now, now + std::chrono::seconds(ttl)};
+    m_earliestExpiry = std::min(m_earliestExpiry, life.expires);
+    return life;
+}
 
 uint32_t RecordLife::SecondsLeft(Clock::time_point now) const {
     if (now >= expires) return 0;
@@ -64,7 +63,7 @@ void RecordCache::AddPointer(const wire::ResourceRecord& record, uint32_t interf
         found = m_pointers.emplace(key, std::move(pointer)).first;
     }
     found->second.interfaceIndex = interfaceIndex;
-    found->second.life = FreshLife(record.ttl, now);
+    found->second.life = Fresh(record.ttl, now);
 }
 
 void RecordCache::AddInstanceRecord(const wire::ResourceRecord& record, Clock::time_point now) {
@@ -88,7 +87,7 @@ void RecordCache::AddInstanceRecord(const wire::ResourceRecord& record, Clock::t
     if (isService) {
         records.hasService = true;
         records.service.srv = record.srv;
-        records.service.life = FreshLife(record.ttl, now);
+        records.service.life = Fresh(record.ttl, now);
         return;
     }
     std::string text = wire::ToTxtText(record.txt);
@@ -98,7 +97,7 @@ void RecordCache::AddInstanceRecord(const wire::ResourceRecord& record, Clock::t
         m_txtBytes += text.size();
         records.hasText = true;
         records.text.txtText = std::move(text);
-        records.text.life = FreshLife(record.ttl, now);
+        records.text.life = Fresh(record.ttl, now);
     }
     if (!records.hasService && !records.hasText) m_instances.erase(key);
 }
@@ -136,11 +135,11 @@ void RecordCache::AddAddress(const wire::ResourceRecord& record, Clock::time_poi
     }
     for (Address& address : addresses) {
         if (address.ipv4 == record.ipv4) {
-            address.life = FreshLife(record.ttl, now);
+            address.life = Fresh(record.ttl, now);
             return;
         }
     }
-    Address fresh{record.ipv4, FreshLife(record.ttl, now)};
+    Address fresh{record.ipv4, Fresh(record.ttl, now)};
     if (addresses.size() < kMaxAddressesPerHost) {
         addresses.push_back(fresh);
         return;
@@ -151,7 +150,15 @@ void RecordCache::AddAddress(const wire::ResourceRecord& record, Clock::time_poi
 }
 
 void RecordCache::Expire(Clock::time_point now) {
-    auto expired = [now](const RecordLife& life) { return now >= life.expires; };
+    // A full cache under a flood is asked to expire with every record: scan only when
+    // something can have expired.
+    if (now < m_earliestExpiry) return;
+    m_earliestExpiry = Clock::time_point::max();
+    auto expired = [this, now](const RecordLife& life) {
+        if (now >= life.expires) return true;
+        m_earliestExpiry = std::min(m_earliestExpiry, life.expires);
+        return false;
+    };
     for (auto it = m_pointers.begin(); it != m_pointers.end();) {
         it = expired(it->second.life) ? m_pointers.erase(it) : std::next(it);
     }

@@ -93,12 +93,15 @@ private:
     void AddInstanceRecord(const wire::ResourceRecord& record, Clock::time_point now);
     void AddAddress(const wire::ResourceRecord& record, Clock::time_point now);
     void DropText(InstanceRecords& records);
+    RecordLife Fresh(uint32_t ttl, Clock::time_point now);
+    void Retire(RecordLife& life, Clock::time_point now);
 
     std::unordered_map<std::string, Pointer> m_pointers;  // by service key + instance key
     std::unordered_map<std::string, InstanceRecords> m_instances;
     std::unordered_map<std::string, std::vector<Address>> m_hosts;
     size_t m_txtBytes = 0;
     uint64_t m_nextOrder = 0;
+    Clock::time_point m_earliestExpiry = Clock::time_point::max();
 };
 
 }  // namespace mdns

@@ -142,7 +142,9 @@ TEST_F(SearchTest, AsksOnlyForWhatIsMissing) {
     auto questions = QuestionsAt(milliseconds(41));
     std::vector<std::pair<std::string, uint16_t>> asked;
     for (const Question& question : questions) {
-        if (question.type != RecordType::kPtr) asked.emplace_back(NameKey(question.name), question.type);
+        if (question.type == RecordType::kPtr) continue;
+        asked.emplace_back(NameKey(question.name), question.type);
+        EXPECT_TRUE(question.unicastResponse) << "first asked: a unicast reply, not held back";
     }
     std::sort(asked.begin(), asked.end());
     std::vector<std::pair<std::string, uint16_t>> expected = {
@@ -151,9 +153,11 @@ TEST_F(SearchTest, AsksOnlyForWhatIsMissing) {
         {NameKey(InstanceName("Four")), RecordType::kSrv}};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(asked, expected);
-    // Asked again later, less often.
+    // Asked again later, less often, by multicast.
     EXPECT_TRUE(QuestionsAt(milliseconds(100)).empty());
-    EXPECT_FALSE(QuestionsAt(milliseconds(125)).empty());
+    const auto later = QuestionsAt(milliseconds(125));
+    ASSERT_FALSE(later.empty());
+    for (const Question& question : later) EXPECT_FALSE(question.unicastResponse);
 
     Feed(Response({A(host, 0x0A000001)}), milliseconds(130));
     auto resolved = Resolved(milliseconds(130));
@@ -210,6 +214,140 @@ TEST_F(SearchTest, HoldsAtMostTheCapOfInstances) {
         Feed(Response(answers), milliseconds(1));
     }
     EXPECT_EQ(search.HeldInstances(), Search::kMaxInstances);
+}
+
+// What a search after another finds in the cache that both share: each row feeds the first
+// search, then starts the second at `secondAt` and checks what it reports at once and what
+// it asks for.
+struct CacheCase {
+    const char* what;
+    std::vector<std::pair<int, std::vector<ResourceRecord>>> heard;  // at ms, a response
+    int secondAt;                                                    // ms
+    std::vector<std::pair<std::u16string, uint16_t>> reportedAtOnce; // name, port, in order
+    std::vector<uint16_t> askedTypes;  // of the second search's first resolve questions
+};
+
+ResourceRecord Flushing(ResourceRecord record) {
+    record.cacheFlush = true;
+    return record;
+}
+
+ResourceRecord WithTtl(ResourceRecord record, uint32_t ttl) {
+    record.ttl = ttl;
+    return record;
+}
+
+TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
+    const Name host = {"host", "local"};
+    auto complete = [&](const std::string& label, uint16_t port) {
+        return std::vector<ResourceRecord>{Ptr(label), Srv(label, host, port), Txt(label, {"k=v"}),
+                                           A(host, 0xC0000201)};
+    };
+    const std::vector<CacheCase> cases = {
+        {"complete instances, in the order first heard", {{1, complete("B", 81)}, {2, complete("A", 80)}},
+         1000, {{u"B", 81}, {u"A", 80}}, {}},
+        {"a goodbye keeps it out", {{1, complete("Gone", 80)}, {5, {Ptr("Gone", 0)}}}, 100, {}, {}},
+        {"an expired SRV is asked for again, not reported",
+         {{1, {Ptr("Short"), WithTtl(Srv("Short", host, 80), 2), Txt("Short", {"a"}), A(host, 1)}}},
+         3000, {}, {RecordType::kSrv}},
+        {"an expired address is asked for again",
+         {{1, {Ptr("Moved"), Srv("Moved", host, 80), Txt("Moved", {"a"}), A(host, 1, 1)}}},
+         1500, {}, {RecordType::kA}},
+        {"a changed port sent with cache-flush",
+         {{1, complete("Port", 80)}, {2000, {Flushing(Srv("Port", host, 8080))}}}, 2500, {{u"Port", 8080}}, {}},
+        {"a missing TXT is asked for first", {{1, {Ptr("NoTxt"), Srv("NoTxt", host, 80), A(host, 1)}}}, 100, {},
+         {RecordType::kTxt}},
+        {"records near the end of their TTL are refreshed",
+         {{1, {Ptr("Old"), WithTtl(Srv("Old", host, 80), 10), Txt("Old", {"a"}), A(host, 1)}}}, 8600,
+         {{u"Old", 80}}, {RecordType::kSrv}},
+        {"another service's instances stay out",
+         {{1, {[] { ResourceRecord r = Ptr("Printer"); r.name = {"_ipp", "_tcp", "local"};
+                    r.ptrTarget = {"Printer", "_ipp", "_tcp", "local"}; return r; }()}}},
+         100, {}, {}},
+    };
+    for (const CacheCase& row : cases) {
+        SCOPED_TRACE(row.what);
+        RecordCache cache;
+        const Clock::time_point start = Clock::now();
+        Search first(kService, start, true, 1, &cache);
+        for (const auto& [at, records] : row.heard) {
+            const auto packet = Response(records);
+            first.OnPacket(packet.data(), packet.size(), 2, start + milliseconds(at));
+        }
+        const Clock::time_point second = start + milliseconds(row.secondAt);
+        Search next(kService, second, true, 1, &cache);
+        std::vector<std::pair<std::u16string, uint16_t>> reported;
+        for (const ResolvedInstance& instance : next.TakeResolved(second)) {
+            reported.emplace_back(instance.name, instance.port);
+            EXPECT_EQ(instance.interfaceIndex, 2u);
+            EXPECT_GT(instance.ttl, 0u);
+        }
+        EXPECT_EQ(reported, row.reportedAtOnce);
+        std::vector<uint16_t> asked;
+        for (const auto& packet : next.TakeDueQueries(second)) {
+            Message message;
+            ASSERT_TRUE(ParseMessage(packet.data(), packet.size(), message));
+            for (const Question& question : message.questions) {
+                if (question.type != RecordType::kPtr) asked.push_back(question.type);
+            }
+        }
+        EXPECT_EQ(asked, row.askedTypes);
+    }
+}
+
+TEST(RecordCacheTest, TheNextBrowseCarriesCachedPointersAsKnownAnswers) {
+    RecordCache cache;
+    const Clock::time_point start = Clock::now();
+    Search first(kService, start, true, 1, &cache);
+    const auto packet = Response({Ptr("Known"), Ptr("Half", 100)});
+    first.OnPacket(packet.data(), packet.size(), 1, start);
+    Search next(kService, start + std::chrono::seconds(60), true, 1, &cache);
+    // The browse question first, then the resolve questions for what the cache lacks.
+    const auto queries = next.TakeDueQueries(start + std::chrono::seconds(60));
+    ASSERT_EQ(queries.size(), 2u);
+    Message message;
+    ASSERT_TRUE(ParseMessage(queries[0].data(), queries[0].size(), message));
+    ASSERT_EQ(message.answers.size(), 1u) << "only the PTR with over half its TTL left";
+    EXPECT_TRUE(NameEquals(message.answers[0].ptrTarget, InstanceName("Known")));
+    EXPECT_EQ(message.answers[0].ttl, 4440u);
+}
+
+TEST(RecordCacheTest, AFloodStaysWithinTheBoundsAndExpiresAway) {
+    RecordCache cache;
+    const Clock::time_point start = Clock::now();
+    const std::string bigText(250, 'x');
+    for (size_t i = 0; i < 6000; ++i) {
+        const std::string label = "Flood " + std::to_string(i);
+        const Name target = {"h" + std::to_string(i), "local"};
+        for (const ResourceRecord& record :
+             {WithTtl(Ptr(label), 10), Srv(label, target, 80), Txt(label, {bigText, bigText}),
+              A(target, static_cast<uint32_t>(i)), A(target, static_cast<uint32_t>(i) + 1)}) {
+            cache.Add(record, 1, start);
+        }
+    }
+    EXPECT_EQ(cache.PointerCount(), RecordCache::kMaxPointers);
+    EXPECT_EQ(cache.InstanceCount(), RecordCache::kMaxInstances);
+    EXPECT_LE(cache.HostCount(), RecordCache::kMaxHosts);
+    EXPECT_LE(cache.TxtBytes(), RecordCache::kMaxTxtBytes);
+    // Once the flood's pointers expire, a real instance finds room again.
+    cache.Add(Ptr("Real"), 1, start + std::chrono::seconds(11));
+    EXPECT_EQ(cache.LivePointers(NameKey(kService), start + std::chrono::seconds(11)).size(), 1u);
+}
+
+TEST(RecordCacheTest, AFlushedAddressGivesWayToTheNewOneAfterASecond) {
+    RecordCache cache;
+    const Clock::time_point start = Clock::now();
+    const Name host = {"host", "local"};
+    cache.Add(Flushing(A(host, 1)), 1, start);
+    cache.Add(Flushing(A(host, 2)), 1, start + milliseconds(500));
+    EXPECT_EQ(cache.LiveAddress(NameKey(host), start + milliseconds(500))->ipv4, 1u)
+        << "within a second: the same announcement";
+    cache.Add(Flushing(A(host, 3)), 1, start + milliseconds(2000));
+    EXPECT_EQ(cache.LiveAddress(NameKey(host), start + milliseconds(2000))->ipv4, 3u);
+    cache.Add(A(host, 3, 0), 1, start + milliseconds(2100));
+    EXPECT_EQ(cache.LiveAddress(NameKey(host), start + milliseconds(2100)), nullptr) << "goodbye";
+    cache.Expire(start + milliseconds(3200));
+    EXPECT_EQ(cache.HostCount(), 0u);
 }
 
 }  // namespace
