@@ -234,7 +234,15 @@ void Search::CheckResolved(const std::string& key, Clock::time_point now,
     auto found = m_instances.find(key);
     if (found == m_instances.end() || found->second.reported) return;
     Instance& instance = found->second;
-    const Host* host = HostOf(instance);
+    // What expired while the search waited is missing again; nothing expired is reported.
+    if (instance.ptr.life.SecondsLeft(now) == 0) {
+        m_instances.erase(found);
+        return;
+    }
+    if (instance.hasSrv && instance.srvRecord.life.SecondsLeft(now) == 0) instance.hasSrv = false;
+    if (instance.hasTxt && instance.txtRecord.life.SecondsLeft(now) == 0) instance.hasTxt = false;
+    Host* host = HostOf(instance);
+    if (host && host->known && host->address.life.SecondsLeft(now) == 0) host->known = false;
     if (!host || !host->known) return;
     if (!instance.hasTxt) {
         if (!instance.txtGraceRunning) {

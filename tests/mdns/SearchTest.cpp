@@ -69,6 +69,11 @@ std::vector<uint8_t> Response(const std::vector<ResourceRecord>& answers,
     return writer.Bytes();
 }
 
+ResourceRecord WithTtl(ResourceRecord record, uint32_t ttl) {
+    record.ttl = ttl;
+    return record;
+}
+
 class SearchTest : public ::testing::Test {
 protected:
     Clock::time_point start = Clock::now();
@@ -189,6 +194,16 @@ TEST_F(SearchTest, AGoodbyeDropsAnInstanceNotYetReported) {
     EXPECT_TRUE(Resolved(milliseconds(500)).empty());
 }
 
+TEST_F(SearchTest, ARecordThatExpiredWhileWaitingIsAskedForAgainNotReported) {
+    Feed(Response({Ptr("Brief")}, {WithTtl(Srv("Brief", host, 80), 1), Txt("Brief", {"a"})}), milliseconds(1));
+    Feed(Response({A(host, 0x0A000004)}), milliseconds(1500));
+    EXPECT_TRUE(Resolved(milliseconds(1500)).empty());
+    bool askedSrv = false;
+    for (const Question& question : QuestionsAt(milliseconds(1500)))
+        askedSrv |= question.type == RecordType::kSrv;
+    EXPECT_TRUE(askedSrv);
+}
+
 TEST_F(SearchTest, IgnoresMalformedPacketsQueriesAndOtherServices) {
     auto broken = Response({Ptr("Broken")}, {Srv("Broken", host, 80), A(host, 1)});
     broken.resize(broken.size() - 2);
@@ -229,11 +244,6 @@ struct CacheCase {
 
 ResourceRecord Flushing(ResourceRecord record) {
     record.cacheFlush = true;
-    return record;
-}
-
-ResourceRecord WithTtl(ResourceRecord record, uint32_t ttl) {
-    record.ttl = ttl;
     return record;
 }
 

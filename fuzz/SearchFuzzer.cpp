@@ -1,0 +1,113 @@
+// Fuzzes the search logic and the record cache together, with no sockets and a made-up
+// clock: an input is a script of packets, clock steps, turns of the browser's loop and new
+// searches over the same cache. A broken invariant aborts, so libFuzzer keeps the input.
+//   op 0: a packet (2-byte length, then the bytes)   op 1: the clock moves (2 bytes, ms;
+//   the top bit makes it seconds)   op 2: a turn: due queries and resolved instances
+//   op 3: the search ends and the next one starts from the cache
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "mdns/src/Search.h"
+#include "mdns/wire/DnsWire.h"
+
+using namespace mdns;
+
+namespace {
+
+// Says which invariant broke before aborting.
+#define Require(condition) RequireAt(condition, __LINE__)
+void RequireAt(bool condition, int line) {
+    if (condition) return;
+    std::fprintf(stderr, "search_fuzzer: invariant at line %d broken\n", line);
+    std::abort();
+}
+
+const wire::Name kService = {"_http", "_tcp", "local"};
+
+// Names as compared on the wire: ASCII case folded. Labels that do not convert one to one
+// (bad UTF-8, zero bytes) are left out of the once-per-search check.
+bool FoldedName(const std::u16string& name, std::u16string& folded) {
+    folded = name;
+    for (char16_t& unit : folded) {
+        if (unit == 0xFFFD) return false;
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+    }
+    return true;
+}
+
+struct Session {
+    RecordCache cache;
+    Clock::time_point now = Clock::time_point() + std::chrono::hours(1);
+    std::unique_ptr<Search> search;
+    std::set<std::u16string> reported;
+    uint32_t seed = 1;
+
+    void StartSearch() {
+        search = std::make_unique<Search>(kService, now, true, seed++, &cache);
+        reported.clear();
+    }
+
+    void Turn() {
+        for (const auto& packet : search->TakeDueQueries(now)) {
+            Require(packet.size() <= wire::kDefaultQuerySize);
+            wire::Message message;
+            Require(wire::ParseMessage(packet.data(), packet.size(), message));
+        }
+        for (const ResolvedInstance& instance : search->TakeResolved(now)) {
+            Require(instance.ttl > 0);  // nothing expired or said goodbye to
+            Require(instance.txtText.size() >= 1 && instance.txtText.back() == '\0');
+            std::u16string folded;
+            if (FoldedName(instance.name, folded)) Require(reported.insert(folded).second);
+        }
+        Require(search->HeldInstances() <= Search::kMaxInstances);
+        Require(search->NextWakeup() > now || search->NextWakeup() == now);
+    }
+
+    void CheckBounds() const {
+        Require(cache.PointerCount() <= RecordCache::kMaxPointers);
+        Require(cache.InstanceCount() <= RecordCache::kMaxInstances);
+        Require(cache.HostCount() <= RecordCache::kMaxHosts);
+        Require(cache.TxtBytes() <= RecordCache::kMaxTxtBytes);
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Session session;
+    session.StartSearch();
+    size_t at = 0;
+    auto takeU16 = [&](uint16_t& value) {
+        if (size - at < 2) return false;
+        value = static_cast<uint16_t>(data[at] << 8 | data[at + 1]);
+        at += 2;
+        return true;
+    };
+    while (at < size) {
+        const uint8_t op = data[at++] % 4;
+        uint16_t value = 0;
+        if (op == 0) {
+            if (!takeU16(value)) break;
+            const size_t length = value < size - at ? value : size - at;
+            session.search->OnPacket(data + at, length, 1, session.now);
+            at += length;
+        } else if (op == 1) {
+            if (!takeU16(value)) break;
+            session.now += value & 0x8000 ? std::chrono::duration_cast<Clock::duration>(
+                                                std::chrono::seconds(value & 0x7FFF))
+                                          : std::chrono::milliseconds(value);
+        } else if (op == 2) {
+            session.Turn();
+        } else {
+            session.StartSearch();
+            session.Turn();
+        }
+        session.CheckBounds();
+    }
+    session.Turn();
+    return 0;
+}
