@@ -97,7 +97,8 @@ protected:
         EXPECT_EQ(items.size(), size_t(services) - withdrawn.size()) << when;
     }
 
-    // Asks the test network to withdraw a service (see tests/network/testnet).
+    // Asks the test network to withdraw a service (see tests/network/testnet); true once
+    // it has.
     static bool Withdraw(const std::wstring& name) {
         const char* control = std::getenv("TESTNET_CONTROL");
         if (!control) return false;
@@ -113,9 +114,15 @@ protected:
         WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
         CloseHandle(file);
         if (!MoveFileW((request + L".new").c_str(), request.c_str())) return false;
-        for (int waited = 0; waited < 200; ++waited) {
-            if (GetFileAttributesW(answer.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-            Sleep(50);
+        for (int waited = 0; waited < 200; ++waited, Sleep(50)) {
+            const HANDLE reply = CreateFileW(answer.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, 0, nullptr);
+            if (reply == INVALID_HANDLE_VALUE) continue;
+            char said[3] = {};
+            DWORD read = 0;
+            ReadFile(reply, said, 2, &read, nullptr);
+            CloseHandle(reply);
+            return std::string(said) == "ok";
         }
         return false;
     }
