@@ -1,8 +1,10 @@
-// Recall, latency, CPU and memory of browses through mDNS.dll done exactly as the folder
-// does them: initialise, create, start, sleep 500 ms, stop, release, finalise.
-//   mdns_bench N RUNS   (N: services the responders publish)
-// Prints one line: lib N recall_min first_ms last_ms cpu_ms peak_private_kb
-//                  private_before_kb private_after_kb
+// Recall, latency, CPU and memory of back-to-back browses through mDNS.dll in one load,
+// each done exactly as the folder does it: initialise, create, start, sleep 500 ms, stop,
+// release, finalise.
+//   mdns_bench N [BROWSES]   (N: services the responders publish; BROWSES default 20)
+// Prints a line per browse on stderr and one summary line on stdout:
+//   lib N first_recall least_recall_of_rest last_ms_max cpu_ms_mean cpu_ms_max
+//       private_kb_before private_kb_after_first private_kb_after_last
 #include <windows.h>
 #include <psapi.h>
 
@@ -47,21 +49,21 @@ double CpuMs() {
 }
 
 // The process's private commit: PagefileUsage, which Wine fills (it leaves PrivateUsage 0).
-PROCESS_MEMORY_COUNTERS Memory() {
+size_t PrivateKb() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
-    return counters;
+    return counters.PagefileUsage / 1024;
 }
 
 bool Browse(Run& run, DWORD milliseconds) {
     DNSBrowserRef browser = nullptr;
+    run.start = BenchClock::now();
     if (DNSServicesInitialize(0, 0) != kDNSNoErr) return false;
     if (DNSBrowserCreateW(0, &OnEvent, &run, &browser) != kDNSNoErr) {
         DNSServicesFinalize();
         return false;
     }
-    run.start = BenchClock::now();
     DNSBrowserStartServiceSearchW(browser, kDNSBrowserFlagAutoResolve, L"_http._tcp", L".local");
     Sleep(milliseconds);
     DNSBrowserStopServiceSearch(browser, 0);
@@ -74,29 +76,32 @@ bool Browse(Run& run, DWORD milliseconds) {
 
 int main(int argc, char** argv) {
     const int services = argc > 1 ? std::atoi(argv[1]) : 1;
-    const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
-    // One browse before measuring, so lazily loaded system parts do not count as ours.
-    Run warmup;
-    if (!Browse(warmup, 100)) {
-        std::fprintf(stderr, "mdns_bench: the library did not start\n");
-        return 1;
-    }
-    const size_t before = Memory().PagefileUsage;
-    double recallMin = 1e9, firstMax = 0, lastMax = 0, cpuMax = 0;
-    for (int i = 0; i < runs; ++i) {
+    const int browses = argc > 2 ? std::max(2, std::atoi(argv[2])) : 20;
+    const size_t before = PrivateKb();
+    size_t afterFirst = 0;
+    double firstRecall = 0, leastRecall = 1e9, lastMax = 0, cpuSum = 0, cpuMax = 0;
+    for (int i = 0; i < browses; ++i) {
         Run run;
         const double cpuBefore = CpuMs();
-        if (!Browse(run, 500)) return 1;
-        cpuMax = std::max(cpuMax, CpuMs() - cpuBefore);
-        recallMin = std::min(recallMin, services ? double(run.names.size()) / services : 1.0);
-        firstMax = std::max(firstMax, run.firstMs);
+        if (!Browse(run, 500)) {
+            std::fprintf(stderr, "mdns_bench: the library did not start\n");
+            return 1;
+        }
+        const double cpu = CpuMs() - cpuBefore;
+        const double recall = services ? double(run.names.size()) / services : 1.0;
+        cpuSum += cpu;
+        cpuMax = std::max(cpuMax, cpu);
         lastMax = std::max(lastMax, run.lastMs);
-        std::fprintf(stderr, "run %d: %zu of %d, first %.1f ms, last %.1f ms\n", i + 1,
-                     run.names.size(), services, run.firstMs, run.lastMs);
+        if (i == 0) {
+            firstRecall = recall;
+            afterFirst = PrivateKb();
+        } else {
+            leastRecall = std::min(leastRecall, recall);
+        }
+        std::fprintf(stderr, "browse %d: %zu of %d, first %.1f ms, last %.1f ms, cpu %.1f ms, %zu kB\n",
+                     i + 1, run.names.size(), services, run.firstMs, run.lastMs, cpu, PrivateKb());
     }
-    const auto after = Memory();
-    std::printf("lib %d %.4f %.1f %.1f %.1f %zu %zu %zu\n", services, recallMin, firstMax, lastMax,
-                cpuMax, size_t(after.PeakPagefileUsage / 1024), size_t(before / 1024),
-                size_t(after.PagefileUsage / 1024));
+    std::printf("lib %d %.4f %.4f %.1f %.1f %.1f %zu %zu %zu\n", services, firstRecall, leastRecall,
+                lastMax, cpuSum / browses, cpuMax, before, afterFirst, PrivateKb());
     return 0;
 }

@@ -1,7 +1,8 @@
 """A hostile mDNS responder for the test network. It listens on 192.0.2.1:5353 and answers
 every query for _http._tcp.local with crafted packets (by multicast, and by unicast to a
 legacy or QU asker too). Bounded: at most MAX_ANSWERS queries are answered, and it exits
-after LIFETIME seconds. Prints "ready" once it listens.
+after LIFETIME seconds (HOSTILE_MAX_ANSWERS and HOSTILE_LIFETIME in the environment raise
+them for a soak run). Prints "ready" once it listens.
 
 Scenarios (argument 1):
   mixed  malformed packets each carrying a PTR that must never be reported, then:
@@ -15,15 +16,17 @@ Scenarios (argument 1):
          labels "Bad\\xffUTF8" and "Zero\\x00Byte": reported as "Bad\\ufffdUTF8", "Zero\\ufffdByte".
   exclusive  as mixed, but holding 5353 without sharing it, so the asker falls back to
          an ephemeral port and gets unicast replies
-  flood  6000 distinct fully resolved instances "Flood I" within about one second.
+  flood  6000 distinct fully resolved instances "Flood I" within about one second, again
+         for every browse question.
 """
+import os
 import socket
 import struct
 import sys
 import time
 
-LIFETIME = 120
-MAX_ANSWERS = 200
+LIFETIME = int(os.environ.get("HOSTILE_LIFETIME", 120))
+MAX_ANSWERS = int(os.environ.get("HOSTILE_MAX_ANSWERS", 200))
 GROUP = "224.0.0.251"
 PORT = 5353
 OWN = "192.0.2.1"
@@ -113,6 +116,9 @@ def malformed_packets():
 
 
 class Mixed:
+    # Once only: a second round would revive what the first one said goodbye to.
+    repeats = False
+
     def first(self):
         out = list(malformed_packets())
         good = full(b"Hostile Good", [b"good", b"local"], "198.51.100.7", 80, b"path=/good", b"k=v")
@@ -158,8 +164,17 @@ class Mixed:
 class Flood:
     COUNT = 6000
     PER_PACKET = 40
+    repeats = True
+
+    def __init__(self):
+        self.packets = None
 
     def first(self):
+        if self.packets is None:
+            self.packets = self.build()
+        return self.packets
+
+    def build(self):
         out = []
         for start in range(1, self.COUNT + 1, self.PER_PACKET):
             answers, additionals = [], []
@@ -239,8 +254,8 @@ def main():
             continue
         wanted = [(q[0], q[1]) for q in questions]
         packets = []
-        if not sent_first and any(q[0] == SERVICE and q[1] in (T_PTR, 255) for q in questions):
-            # Once only: a second round would revive what the first one said goodbye to.
+        if ((scenario.repeats or not sent_first) and
+                any(q[0] == SERVICE and q[1] in (T_PTR, 255) for q in questions)):
             packets += scenario.first()
             sent_first = True
         packets += scenario.answer(wanted)
