@@ -49,6 +49,11 @@ MDNS_API DNSStatus MDNS_CALL DNSServicesInitialize(DNSFlags, uint32_t) {
     return Guarded([]() -> DNSStatus {
         std::lock_guard<std::mutex> guard(g_lock);
         if (g_initializations == 0) {
+            // Winsock stays loaded for the life of the process: under Wine, a ws2_32.dll
+            // unloaded and loaded again (the folder freed and loaded again) refuses every
+            // bind.
+            HMODULE pinned = nullptr;
+            GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"ws2_32.dll", &pinned);
             WSADATA data;
             if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return kDNSNetworkErr;
         }

@@ -41,7 +41,9 @@ private:
 
     bool BindShared();
     bool BindEphemeral();
+    // The IPv4 multicast interfaces, read afresh when the last read is old.
     void FindInterfaces();
+    void ReadInterfaces();
     uint32_t InterfaceOfSource(const IN_ADDR& source) const;
 
     SOCKET m_socket = INVALID_SOCKET;

@@ -52,9 +52,8 @@ Search::Search(wire::Name service, Clock::time_point start, bool unicastFirst, u
     if (m_cache) Seed(start);
 }
 
-// Takes over every live instance of the cache with the records it holds, in the order they
-// became known; what is complete is reported by the first TakeResolved, the rest resolved
-// as if just heard.
+// Takes over every live instance of the cache with the records it holds; what is complete
+// is reported once its responder answers for it, the rest resolved as if just heard.
 void Search::Seed(Clock::time_point now) {
     m_cache->Expire(now);
     for (const RecordCache::Pointer* pointer : m_cache->LivePointers(m_serviceKey, now)) {
@@ -85,7 +84,6 @@ void Search::Seed(Clock::time_point now) {
             instance.txtText = text->txtText;
             instance.txtRecord.life = text->life;
         }
-        m_touched.push_back(key);
         m_nextResolve = now;
     }
 }
@@ -150,6 +148,10 @@ void Search::OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex,
         found = m_instances.find(key);
     }
     found->second.ptr = Held{RecordLife{record.ttl, now, now + seconds(record.ttl)}};
+    if (!found->second.confirmed) {
+        found->second.confirmed = true;
+        m_touched.push_back(key);
+    }
 }
 
 void Search::HoldHost(const wire::Name& target) {
@@ -164,6 +166,7 @@ void Search::OnSrv(const std::string& key, Instance& instance, const wire::Resou
         return;
     }
     instance.hasSrv = true;
+    instance.confirmed = true;
     instance.srv = record.srv;
     instance.srvRecord = Held{RecordLife{record.ttl, now, now + seconds(record.ttl)}};
     HoldHost(record.srv.target);
@@ -177,6 +180,7 @@ void Search::OnTxt(const std::string& key, Instance& instance, const wire::Resou
         return;
     }
     instance.hasTxt = true;
+    instance.confirmed = true;
     instance.txtRecord = Held{RecordLife{record.ttl, now, now + seconds(record.ttl)}};
     if (instance.reported) return;
     instance.txtText = wire::ToTxtText(record.txt);
@@ -243,7 +247,7 @@ void Search::CheckResolved(const std::string& key, Clock::time_point now,
     if (instance.hasTxt && instance.txtRecord.life.SecondsLeft(now) == 0) instance.hasTxt = false;
     Host* host = HostOf(instance);
     if (host && host->known && host->address.life.SecondsLeft(now) == 0) host->known = false;
-    if (!host || !host->known) return;
+    if (!instance.confirmed || !host || !host->known) return;
     if (!instance.hasTxt) {
         if (!instance.txtGraceRunning) {
             // Ask for the TXT right away and give it a moment to come.
@@ -285,9 +289,12 @@ void Search::BuildBrowseQuery(Clock::time_point now, std::vector<std::vector<uin
     question.type = wire::RecordType::kPtr;
     question.unicastResponse = m_unicastNext;
     m_unicastNext = false;
-    // Known-answer suppression (RFC 6762 §7.1): the PTRs held with over half their TTL left.
+    // Known-answer suppression (RFC 6762 §7.1): the PTRs held with over half their TTL left;
+    // but not in the first query, whose answers confirm that the cached instances are
+    // still there.
     std::vector<wire::KnownAnswer> known;
     for (const auto& [key, instance] : m_instances) {
+        if (m_browseInterval == Clock::duration::zero()) break;
         const uint32_t left = instance.ptr.life.SecondsLeft(now);
         if (left > instance.ptr.life.ttl / 2) known.push_back({m_service, left, instance.name});
     }

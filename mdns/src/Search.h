@@ -38,8 +38,9 @@ public:
     // `unicastFirst`: ask for unicast replies the first time each question is asked (the QU
     // bit), which a responder answers at once even when it multicast the same records
     // moments ago; asked by multicast, it would hold them back for a second (RFC 6762 §6).
-    // `cache`, if any, seeds the search with the live instances it holds and takes every
-    // record the search hears; the caller serialises its use across searches.
+    // `cache`, if any, seeds the search with the live instances it holds (reported as soon
+    // as their responder answers for them, without asking for what is cached) and takes
+    // every record the search hears; the caller serialises its use across searches.
     Search(wire::Name service, Clock::time_point start, bool unicastFirst, uint32_t seed,
            RecordCache* cache = nullptr);
 
@@ -79,6 +80,9 @@ private:
         std::string txtText;
         Held txtRecord;
         bool reported = false;
+        // Heard from in this search: a cached instance is reported only once its responder
+        // has answered for it, so one that left unheard is not.
+        bool confirmed = false;
         uint32_t interfaceIndex = 0;
         Clock::time_point nextAsk;
         Clock::duration askInterval{};

@@ -232,12 +232,13 @@ TEST_F(SearchTest, HoldsAtMostTheCapOfInstances) {
 }
 
 // What a search after another finds in the cache that both share: each row feeds the first
-// search, then starts the second at `secondAt` and checks what it reports at once and what
-// it asks for.
+// search, then starts the second at `secondAt`, where the responders answer its first query
+// with the PTRs of `heardAgain` only, and checks what it reports then and what it asks for.
 struct CacheCase {
     const char* what;
     std::vector<std::pair<int, std::vector<ResourceRecord>>> heard;  // at ms, a response
     int secondAt;                                                    // ms
+    std::vector<std::string> heardAgain;
     std::vector<std::pair<std::u16string, uint16_t>> reportedAtOnce; // name, port, in order
     std::vector<uint16_t> askedTypes;  // of the second search's first resolve questions
 };
@@ -254,26 +255,28 @@ TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
                                            A(host, 0xC0000201)};
     };
     const std::vector<CacheCase> cases = {
-        {"complete instances, in the order first heard", {{1, complete("B", 81)}, {2, complete("A", 80)}},
-         1000, {{u"B", 81}, {u"A", 80}}, {}},
-        {"a goodbye keeps it out", {{1, complete("Gone", 80)}, {5, {Ptr("Gone", 0)}}}, 100, {}, {}},
+        {"complete instances, with no question asked", {{1, complete("B", 81)}, {2, complete("A", 80)}},
+         1000, {"B", "A"}, {{u"B", 81}, {u"A", 80}}, {}},
+        {"one that left unheard is not reported", {{1, complete("Left", 80)}}, 1000, {}, {}, {}},
+        {"a goodbye keeps it out", {{1, complete("Gone", 80)}, {5, {Ptr("Gone", 0)}}}, 100, {"Gone"}, {}, {}},
         {"an expired SRV is asked for again, not reported",
          {{1, {Ptr("Short"), WithTtl(Srv("Short", host, 80), 2), Txt("Short", {"a"}), A(host, 1)}}},
-         3000, {}, {RecordType::kSrv}},
+         3000, {"Short"}, {}, {RecordType::kSrv}},
         {"an expired address is asked for again",
          {{1, {Ptr("Moved"), Srv("Moved", host, 80), Txt("Moved", {"a"}), A(host, 1, 1)}}},
-         1500, {}, {RecordType::kA}},
+         1500, {"Moved"}, {}, {RecordType::kA}},
         {"a changed port sent with cache-flush",
-         {{1, complete("Port", 80)}, {2000, {Flushing(Srv("Port", host, 8080))}}}, 2500, {{u"Port", 8080}}, {}},
-        {"a missing TXT is asked for first", {{1, {Ptr("NoTxt"), Srv("NoTxt", host, 80), A(host, 1)}}}, 100, {},
-         {RecordType::kTxt}},
+         {{1, complete("Port", 80)}, {2000, {Flushing(Srv("Port", host, 8080))}}}, 2500, {"Port"},
+         {{u"Port", 8080}}, {}},
+        {"a missing TXT is asked for first", {{1, {Ptr("NoTxt"), Srv("NoTxt", host, 80), A(host, 1)}}}, 100,
+         {"NoTxt"}, {}, {RecordType::kTxt}},
         {"records near the end of their TTL are refreshed",
          {{1, {Ptr("Old"), WithTtl(Srv("Old", host, 80), 10), Txt("Old", {"a"}), A(host, 1)}}}, 8600,
-         {{u"Old", 80}}, {RecordType::kSrv}},
+         {"Old"}, {{u"Old", 80}}, {RecordType::kSrv}},
         {"another service's instances stay out",
          {{1, {[] { ResourceRecord r = Ptr("Printer"); r.name = {"_ipp", "_tcp", "local"};
                     r.ptrTarget = {"Printer", "_ipp", "_tcp", "local"}; return r; }()}}},
-         100, {}, {}},
+         100, {}, {}, {}},
     };
     for (const CacheCase& row : cases) {
         SCOPED_TRACE(row.what);
@@ -286,6 +289,12 @@ TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
         }
         const Clock::time_point second = start + milliseconds(row.secondAt);
         Search next(kService, second, true, 1, &cache);
+        std::vector<ResourceRecord> answers;
+        for (const std::string& label : row.heardAgain) answers.push_back(Ptr(label));
+        if (!answers.empty()) {
+            const auto packet = Response(answers);
+            next.OnPacket(packet.data(), packet.size(), 2, second);
+        }
         std::vector<std::pair<std::u16string, uint16_t>> reported;
         for (const ResolvedInstance& instance : next.TakeResolved(second)) {
             reported.emplace_back(instance.name, instance.port);
@@ -312,14 +321,20 @@ TEST(RecordCacheTest, TheNextBrowseCarriesCachedPointersAsKnownAnswers) {
     const auto packet = Response({Ptr("Known"), Ptr("Half", 100)});
     first.OnPacket(packet.data(), packet.size(), 1, start);
     Search next(kService, start + std::chrono::seconds(60), true, 1, &cache);
-    // The browse question first, then the resolve questions for what the cache lacks.
-    const auto queries = next.TakeDueQueries(start + std::chrono::seconds(60));
-    ASSERT_EQ(queries.size(), 2u);
+    // The first query goes without known answers, to hear which cached instances are still
+    // there; the second carries them.
+    const auto firstQueries = next.TakeDueQueries(start + std::chrono::seconds(60));
+    ASSERT_FALSE(firstQueries.empty());
+    Message firstQuery;
+    ASSERT_TRUE(ParseMessage(firstQueries[0].data(), firstQueries[0].size(), firstQuery));
+    EXPECT_TRUE(firstQuery.answers.empty());
+    const auto queries = next.TakeDueQueries(start + std::chrono::seconds(60) + milliseconds(121));
+    ASSERT_FALSE(queries.empty());
     Message message;
     ASSERT_TRUE(ParseMessage(queries[0].data(), queries[0].size(), message));
     ASSERT_EQ(message.answers.size(), 1u) << "only the PTR with over half its TTL left";
     EXPECT_TRUE(NameEquals(message.answers[0].ptrTarget, InstanceName("Known")));
-    EXPECT_EQ(message.answers[0].ttl, 4440u);
+    EXPECT_GE(message.answers[0].ttl, 4439u);
 }
 
 TEST(RecordCacheTest, AFloodStaysWithinTheBoundsAndExpiresAway) {
