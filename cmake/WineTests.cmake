@@ -26,3 +26,23 @@ function(add_wine_test target)
     SKIP_RETURN_CODE 77
     TIMEOUT 120)
 endfunction()
+
+# Copies of DLL targets beside a program, refreshed whenever a DLL is rebuilt: a copy made
+# after the program's link would go stale when only the DLL changes.
+function(copy_dlls_beside target)
+  get_target_property(dir ${target} RUNTIME_OUTPUT_DIRECTORY)
+  set(copies)
+  foreach(dll IN LISTS ARGN)
+    get_target_property(name ${dll} OUTPUT_NAME)
+    if(NOT name)
+      set(name ${dll})
+    endif()
+    set(copy ${dir}/${name}.dll)
+    add_custom_command(OUTPUT ${copy}
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${dll}> ${copy}
+      DEPENDS ${dll})
+    list(APPEND copies ${copy})
+  endforeach()
+  add_custom_target(${target}_dlls DEPENDS ${copies})
+  add_dependencies(${target} ${target}_dlls)
+endfunction()

@@ -120,10 +120,11 @@ void Browser::Run() {
             WSAResetEvent(m_socket->ReadEvent());
             size_t size = 0;
             uint32_t interfaceIndex = 0;
+            uint32_t source = 0;
             for (int read = 0; read < kPacketsPerTurn && !m_stopping; ++read) {
-                if (!m_socket->Receive(buffer, size, interfaceIndex)) break;
+                if (!m_socket->Receive(buffer, size, interfaceIndex, source)) break;
                 std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
-                m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now());
+                m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now(), source);
                 // More may be waiting: look again next turn without sleeping.
                 if (read == kPacketsPerTurn - 1) WSASetEvent(m_socket->ReadEvent());
             }

@@ -168,17 +168,18 @@ uint32_t MulticastSocket::InterfaceOfSource(const IN_ADDR& source) const {
     return 0;
 }
 
-bool MulticastSocket::Receive(std::vector<uint8_t>& buffer, size_t& size, uint32_t& interfaceIndex) {
+bool MulticastSocket::Receive(std::vector<uint8_t>& buffer, size_t& size, uint32_t& interfaceIndex,
+                              uint32_t& source) {
     // One byte more than any packet accepted, so an oversized one shows as such.
     buffer.resize(wire::kMaxMessageSize + 1);
-    sockaddr_in source{};
+    sockaddr_in sender{};
     interfaceIndex = 0;
     if (m_recvMsg) {
         WSABUF data{static_cast<ULONG>(buffer.size()), reinterpret_cast<char*>(buffer.data())};
         alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
         WSAMSG message{};
-        message.name = reinterpret_cast<sockaddr*>(&source);
-        message.namelen = sizeof(source);
+        message.name = reinterpret_cast<sockaddr*>(&sender);
+        message.namelen = sizeof(sender);
         message.lpBuffers = &data;
         message.dwBufferCount = 1;
         message.Control = {sizeof(control), control};
@@ -195,10 +196,10 @@ bool MulticastSocket::Receive(std::vector<uint8_t>& buffer, size_t& size, uint32
         }
         size = received;
     } else {
-        int sourceSize = sizeof(source);
+        int senderSize = sizeof(sender);
         const int received = recvfrom(m_socket, reinterpret_cast<char*>(buffer.data()),
                                       static_cast<int>(buffer.size()), 0,
-                                      reinterpret_cast<sockaddr*>(&source), &sourceSize);
+                                      reinterpret_cast<sockaddr*>(&sender), &senderSize);
         if (received < 0) {
             if (WSAGetLastError() != WSAEMSGSIZE) return false;
             size = buffer.size();
@@ -206,7 +207,8 @@ bool MulticastSocket::Receive(std::vector<uint8_t>& buffer, size_t& size, uint32
             size = static_cast<size_t>(received);
         }
     }
-    if (interfaceIndex == 0) interfaceIndex = InterfaceOfSource(source.sin_addr);
+    if (interfaceIndex == 0) interfaceIndex = InterfaceOfSource(sender.sin_addr);
+    source = ntohl(sender.sin_addr.s_addr);
     return true;
 }
 

@@ -30,8 +30,10 @@ public:
 
     // Sends the packet to 224.0.0.251:5353 out of every interface.
     void SendToAll(const std::vector<uint8_t>& packet);
-    // Reads one waiting packet without blocking; false when none is waiting.
-    bool Receive(std::vector<uint8_t>& buffer, size_t& size, uint32_t& interfaceIndex);
+    // Reads one waiting packet without blocking; false when none is waiting. `source`: the
+    // sender's IPv4 address, 192.0.2.1 as 0xC0000201.
+    bool Receive(std::vector<uint8_t>& buffer, size_t& size, uint32_t& interfaceIndex,
+                 uint32_t& source);
 
 private:
     struct Interface {

@@ -78,18 +78,21 @@ void Search::Seed(Clock::time_point now) {
                 host->second.ipv4 = address->ipv4;
                 host->second.address.life = address->life;
             }
+            if (host != m_hosts.end() && host->second.known) instance.cachedHost = host->second.ipv4;
         }
         if (const RecordCache::Text* text = m_cache->LiveText(key, now)) {
             instance.hasTxt = true;
             instance.txtText = text->txtText;
             instance.txtRecord.life = text->life;
         }
+        m_seeded.push_back(key);
         m_nextResolve = now;
+        m_trustCached = now + kCacheTrustDelay;
     }
 }
 
 void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
-                      Clock::time_point now) {
+                      Clock::time_point now, uint32_t source) {
     wire::Message message;
     if (!wire::ParseMessage(data, size, message)) return;
     if (!(message.header.flags & wire::HeaderFlag::kResponse)) return;
@@ -106,8 +109,9 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
         });
     }
     forEachRecord([&](const wire::ResourceRecord& record) {
-        if (record.type == wire::RecordType::kPtr && record.rrclass == wire::kClassIn)
-            OnPtr(record, interfaceIndex, now);
+        if (record.type != wire::RecordType::kPtr || record.rrclass != wire::kClassIn) return;
+        if (source != 0 && wire::NameKey(record.name) == m_serviceKey) m_answeredBy.insert(source);
+        OnPtr(record, interfaceIndex, now);
     });
     forEachRecord([&](const wire::ResourceRecord& record) {
         if (record.rrclass != wire::kClassIn) return;
@@ -213,6 +217,19 @@ Search::Host* Search::HostOf(const Instance& instance) {
 
 std::vector<ResolvedInstance> Search::TakeResolved(Clock::time_point now) {
     std::vector<ResolvedInstance> resolved;
+    if (now >= m_trustCached) {
+        m_trustCached = Clock::time_point::max();
+        for (const std::string& key : m_seeded) {
+            auto found = m_instances.find(key);
+            if (found == m_instances.end()) continue;
+            Instance& instance = found->second;
+            if (instance.confirmed || instance.cachedHost == 0) continue;
+            if (m_answeredBy.count(instance.cachedHost)) continue;
+            instance.confirmed = true;
+            m_touched.push_back(key);
+        }
+        m_seeded.clear();
+    }
     if (m_hostBecameKnown) {
         m_hostBecameKnown = false;
         for (auto& [key, instance] : m_instances) {
@@ -289,12 +306,12 @@ void Search::BuildBrowseQuery(Clock::time_point now, std::vector<std::vector<uin
     question.type = wire::RecordType::kPtr;
     question.unicastResponse = m_unicastNext;
     m_unicastNext = false;
-    // Known-answer suppression (RFC 6762 §7.1): the PTRs held with over half their TTL left;
-    // but not in the first query, whose answers confirm that the cached instances are
-    // still there.
+    // Known-answer suppression (RFC 6762 §7.1): the PTRs heard in this search with over half
+    // their TTL left. Not those only cached: their responder, about to answer the first
+    // query, would hold back the very answer that confirms them.
     std::vector<wire::KnownAnswer> known;
     for (const auto& [key, instance] : m_instances) {
-        if (m_browseInterval == Clock::duration::zero()) break;
+        if (!instance.confirmed) continue;
         const uint32_t left = instance.ptr.life.SecondsLeft(now);
         if (left > instance.ptr.life.ttl / 2) known.push_back({m_service, left, instance.name});
     }
@@ -365,7 +382,7 @@ void Search::BuildResolveQuery(Clock::time_point now, std::vector<std::vector<ui
 }
 
 Clock::time_point Search::NextWakeup() const {
-    Clock::time_point next = std::min(m_nextBrowse, m_nextResolve);
+    Clock::time_point next = std::min({m_nextBrowse, m_nextResolve, m_trustCached});
     if (m_txtWaitsDone < m_txtWaits.size())
         next = std::min(next, m_txtWaits[m_txtWaitsDone].first);
     return next;

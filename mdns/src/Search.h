@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "mdns/src/RecordCache.h"
@@ -38,14 +39,19 @@ public:
     // `unicastFirst`: ask for unicast replies the first time each question is asked (the QU
     // bit), which a responder answers at once even when it multicast the same records
     // moments ago; asked by multicast, it would hold them back for a second (RFC 6762 §6).
-    // `cache`, if any, seeds the search with the live instances it holds (reported as soon
-    // as their responder answers for them, without asking for what is cached) and takes
-    // every record the search hears; the caller serialises its use across searches.
+    // `cache`, if any, seeds the search with the live instances it holds and takes every
+    // record the search hears; the caller serialises its use across searches. A cached
+    // instance is reported, without asking for what is cached, as soon as its responder
+    // answers for it; or, if its host has not answered at all, kCacheTrustDelay after the
+    // start. A host that answered without it has withdrawn it unheard.
+    static constexpr std::chrono::milliseconds kCacheTrustDelay{400};
     Search(wire::Name service, Clock::time_point start, bool unicastFirst, uint32_t seed,
            RecordCache* cache = nullptr);
 
-    // Takes one received packet; anything but a well-formed response is ignored.
-    void OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex, Clock::time_point now);
+    // Takes one received packet from `source` (an IPv4 address as a number); anything but a
+    // well-formed response is ignored.
+    void OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex, Clock::time_point now,
+                  uint32_t source = 0);
 
     // The query packets due at `now` (possibly none).
     std::vector<std::vector<uint8_t>> TakeDueQueries(Clock::time_point now);
@@ -83,6 +89,7 @@ private:
         // Heard from in this search: a cached instance is reported only once its responder
         // has answered for it, so one that left unheard is not.
         bool confirmed = false;
+        uint32_t cachedHost = 0;  // the cached address of its host, for a seeded instance
         uint32_t interfaceIndex = 0;
         Clock::time_point nextAsk;
         Clock::duration askInterval{};
@@ -120,6 +127,11 @@ private:
     // its address (which may complete any instance on it).
     std::vector<std::string> m_touched;
     bool m_hostBecameKnown = false;
+    // Responders that answered the browse question, by address; and when cached instances
+    // whose host stays silent are trusted.
+    std::unordered_set<uint32_t> m_answeredBy;
+    Clock::time_point m_trustCached = Clock::time_point::max();
+    std::vector<std::string> m_seeded;  // in the order the cache knew them
     // Instances waiting for their TXT, by give-up time (in order: the grace is constant).
     std::vector<std::pair<Clock::time_point, std::string>> m_txtWaits;
     size_t m_txtWaitsDone = 0;
