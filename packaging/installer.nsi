@@ -30,6 +30,7 @@ RequestExecutionLevel admin
 !define SHCNE_ASSOCCHANGED 0x08000000
 
 Name "${PRODUCT}"
+BrandingText "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\${FOLDER_NAME}"
 ShowInstDetails show
