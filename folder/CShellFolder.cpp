@@ -30,7 +30,9 @@ const InterfaceMapEntry* CShellFolder::InterfaceMap() {
     static const InterfaceMapEntry table[] = {
         {&IID_IShellFolder, InterfaceOffset<CShellFolder, IShellFolder2>()},
         {&IID_IShellFolder2, InterfaceOffset<CShellFolder, IShellFolder2>()},
-        {&IID_IPersistFolder, InterfaceOffset<CShellFolder, IPersistFolder>()},
+        {&IID_IPersistFolder, InterfaceOffset<CShellFolder, IPersistFolder2>()},
+        {&IID_IPersistFolder2, InterfaceOffset<CShellFolder, IPersistFolder2>()},
+        {&IID_IPersistIDList, InterfaceOffset<CShellFolder, IPersistIDList>()},
         {nullptr, 0},
     };
     return table;
@@ -47,6 +49,7 @@ HRESULT CShellFolder::PostConstruct() {
 
 void CShellFolder::PreDestroy() {
     if (m_bWinsockStarted) WSACleanup();
+    if (m_pidl) m_pMalloc->Free(m_pidl);
 }
 
 STDMETHODIMP CShellFolder::GetClassID(CLSID* classId) {
@@ -55,8 +58,40 @@ STDMETHODIMP CShellFolder::GetClassID(CLSID* classId) {
     return S_OK;
 }
 
-// The folder keeps no location: every operation works on the items passed to it.
-STDMETHODIMP CShellFolder::Initialize(PCIDLIST_ABSOLUTE) { return S_OK; }
+PIDLIST_ABSOLUTE CShellFolder::Duplicate(PCIDLIST_ABSOLUTE list) {
+    const UINT bytes = ILGetSize(list);
+    auto* copy = static_cast<PIDLIST_ABSOLUTE>(m_pMalloc->Alloc(bytes));
+    if (copy) std::memcpy(copy, list, bytes);
+    return copy;
+}
+
+HRESULT CShellFolder::KeepIDList(PCIDLIST_ABSOLUTE folder) {
+    PIDLIST_ABSOLUTE copy = nullptr;
+    if (folder && !(copy = Duplicate(folder))) return E_OUTOFMEMORY;
+    if (m_pidl) m_pMalloc->Free(m_pidl);
+    m_pidl = copy;
+    return S_OK;
+}
+
+HRESULT CShellFolder::CopyIDList(PIDLIST_ABSOLUTE* out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!m_pidl) return S_FALSE;
+    *out = Duplicate(m_pidl);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+// Only the location is kept: every other operation works on the items passed to it.
+STDMETHODIMP CShellFolder::Initialize(PCIDLIST_ABSOLUTE folder) { return KeepIDList(folder); }
+
+STDMETHODIMP CShellFolder::GetCurFolder(PIDLIST_ABSOLUTE* folder) { return CopyIDList(folder); }
+
+STDMETHODIMP CShellFolder::SetIDList(PCIDLIST_ABSOLUTE folder) {
+    if (!folder) return E_INVALIDARG;
+    return KeepIDList(folder);
+}
+
+STDMETHODIMP CShellFolder::GetIDList(PIDLIST_ABSOLUTE* folder) { return CopyIDList(folder); }
 
 // The folder is flat and names nothing by parsing, binding or searching.
 STDMETHODIMP CShellFolder::ParseDisplayName(HWND, IBindCtx*, LPWSTR, ULONG*, PIDLIST_RELATIVE*,

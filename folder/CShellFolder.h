@@ -11,7 +11,10 @@
 // {7AB84743-C00F-461C-A671-C7D161463E51}
 extern const CLSID CLSID_ShellFolder;
 
-class CShellFolder : public CComObjectRootEx, public IShellFolder2, public IPersistFolder {
+class CShellFolder : public CComObjectRootEx,
+                     public IShellFolder2,
+                     public IPersistFolder2,
+                     public IPersistIDList {
 public:
     static const InterfaceMapEntry* InterfaceMap();
     // The object map's registration function of this class.
@@ -20,6 +23,7 @@ public:
     // Start-up: the shell's allocator and one start of the sockets library, which the
     // address formatting of service URLs needs.
     HRESULT PostConstruct();
+    // Ends the sockets start and frees the folder's own ID list.
     void PreDestroy();
 
     // IShellFolder
@@ -51,11 +55,26 @@ public:
     STDMETHODIMP GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELLDETAILS* details) override;
     STDMETHODIMP MapColumnToSCID(UINT column, SHCOLUMNID* id) override;
 
-    // IPersist, IPersistFolder
+    // IPersist, IPersistFolder, IPersistFolder2
     STDMETHODIMP GetClassID(CLSID* classId) override;
     STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE folder) override;
+    STDMETHODIMP GetCurFolder(PIDLIST_ABSOLUTE* folder) override;
+
+    // IPersistIDList
+    STDMETHODIMP SetIDList(PCIDLIST_ABSOLUTE folder) override;
+    STDMETHODIMP GetIDList(PIDLIST_ABSOLUTE* folder) override;
 
 protected:
+    // A copy made with m_pMalloc; null when there is no memory.
+    PIDLIST_ABSOLUTE Duplicate(PCIDLIST_ABSOLUTE list);
+    // Keeps a copy of `folder` (none when it is null) in place of the one kept before.
+    HRESULT KeepIDList(PCIDLIST_ABSOLUTE folder);
+    // A copy of the kept list for the caller, who frees it; S_FALSE and null when none.
+    HRESULT CopyIDList(PIDLIST_ABSOLUTE* out);
+
     ComPtr<IMalloc> m_pMalloc;
     bool m_bWinsockStarted = false;
+    // Where the shell put the folder, allocated with m_pMalloc; hosts that were handed
+    // the folder as an object ask it back.
+    PIDLIST_ABSOLUTE m_pidl = nullptr;
 };

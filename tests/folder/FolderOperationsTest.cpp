@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -344,6 +346,103 @@ TEST_F(FolderTest, NoMemoryForTheNameLeavesTheRecordAsItWas) {
     EXPECT_EQ(E_OUTOFMEMORY, folder->GetDisplayNameOf(item.get(), SHGDN_NORMAL, &name));
     EXPECT_EQ(77u, name.uType);
     EXPECT_EQ(0u, folder->Release());
+}
+
+// The task allocator, with the blocks it has given and not yet taken back.
+class CountingAllocator : public EmptyAllocator {
+public:
+    STDMETHODIMP_(void*) Alloc(SIZE_T bytes) override {
+        if (refuse) return nullptr;
+        void* block = CoTaskMemAlloc(bytes);
+        live.insert(block);
+        return block;
+    }
+    STDMETHODIMP_(void) Free(void* block) override {
+        EXPECT_EQ(1u, live.erase(block)) << "freed a block it was not given";
+        CoTaskMemFree(block);
+    }
+    std::set<void*> live;
+    bool refuse = false;
+};
+CountingAllocator g_countingAllocator;
+
+HRESULT WINAPI GiveCountingAllocator(IMalloc** allocator) {
+    *allocator = &g_countingAllocator;
+    return S_OK;
+}
+
+// Hosts handed the folder as an object ask it where it is: it answers a copy of the
+// list it was last given, through both interfaces, and frees what it kept when it goes.
+TEST_F(FolderTest, AnswersCopiesOfTheListItWasGiven) {
+    g_getShellAllocator = GiveCountingAllocator;
+    IShellFolder* folder = nullptr;
+    ASSERT_EQ(S_OK, CreateAndQuery<CShellFolder>(nullptr, IID_IShellFolder,
+                                                 reinterpret_cast<void**>(&folder)));
+    g_getShellAllocator = SHGetMalloc;
+    ComPtr<IPersistFolder2> persistFolder;
+    ComPtr<IPersistIDList> persistList;
+    ASSERT_EQ(S_OK, folder->QueryInterface(IID_IPersistFolder2, persistFolder.PutVoid()));
+    ASSERT_EQ(S_OK, folder->QueryInterface(IID_IPersistIDList, persistList.PutVoid()));
+    CLSID classId{};
+    EXPECT_EQ(S_OK, persistList->GetClassID(&classId));
+    EXPECT_TRUE(IsEqualCLSID(CLSID_ShellFolder, classId));
+
+    Item first(L"First"), second(L"Second place");
+    const auto given = [](const Item& item) { return reinterpret_cast<PCIDLIST_ABSOLUTE>(item.get()); };
+    enum Step { kNone, kInitialize, kSetIDList };
+    const struct {
+        Step step;
+        const Item* list;
+        HRESULT stepResult;
+        HRESULT answer;
+        const Item* answered;
+        bool refuse;
+    } cases[] = {
+        {kNone, nullptr, S_OK, S_FALSE, nullptr, false},  // before Initialize
+        {kInitialize, &first, S_OK, S_OK, &first, false},
+        {kSetIDList, &second, S_OK, S_OK, &second, false},
+        {kSetIDList, nullptr, E_INVALIDARG, S_OK, &second, false},
+        {kInitialize, &first, E_OUTOFMEMORY, E_OUTOFMEMORY, nullptr, true},  // keeps the old
+        {kNone, nullptr, S_OK, S_OK, &second, false},
+        {kInitialize, nullptr, S_OK, S_FALSE, nullptr, false},
+        {kInitialize, &first, S_OK, S_OK, &first, false},  // kept to the folder's end
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        const PCIDLIST_ABSOLUTE list = c.list ? given(*c.list) : nullptr;
+        g_countingAllocator.refuse = c.refuse;
+        HRESULT hr = S_OK;
+        if (c.step == kInitialize) hr = persistFolder->Initialize(list);
+        if (c.step == kSetIDList) hr = persistList->SetIDList(list);
+        EXPECT_EQ(c.stepResult, hr);
+        PIDLIST_ABSOLUTE answers[2] = {reinterpret_cast<PIDLIST_ABSOLUTE>(1),
+                                       reinterpret_cast<PIDLIST_ABSOLUTE>(1)};
+        EXPECT_EQ(c.answer, persistFolder->GetCurFolder(&answers[0]));
+        EXPECT_EQ(c.answer, persistList->GetIDList(&answers[1]));
+        g_countingAllocator.refuse = false;
+        EXPECT_NE(answers[0] == nullptr, c.answered != nullptr);
+        if (c.answered) {
+            const UINT bytes = ILGetSize(given(*c.answered));
+            for (PIDLIST_ABSOLUTE answer : answers) {
+                EXPECT_NE(given(*c.answered), answer);
+                ASSERT_EQ(bytes, ILGetSize(answer));
+                EXPECT_EQ(0, std::memcmp(given(*c.answered), answer, bytes));
+            }
+            EXPECT_NE(answers[0], answers[1]);
+        }
+        for (PIDLIST_ABSOLUTE answer : answers) {
+            EXPECT_EQ(c.answered != nullptr, answer != nullptr);
+            if (answer) g_countingAllocator.Free(answer);
+        }
+    }
+    EXPECT_EQ(E_POINTER, persistFolder->GetCurFolder(nullptr));
+    EXPECT_EQ(E_POINTER, persistList->GetIDList(nullptr));
+    // The caller's copies were its own; the folder's copy goes with the folder.
+    EXPECT_EQ(1u, g_countingAllocator.live.size());
+    persistFolder.Reset();
+    persistList.Reset();
+    EXPECT_EQ(0u, folder->Release());
+    EXPECT_TRUE(g_countingAllocator.live.empty());
 }
 
 }  // namespace
