@@ -264,6 +264,9 @@ TEST(CreationFailure, FactoryThatCannotBeBuiltIsTriedAgain) {
     // The first outside holder takes the module lock, later ones do not, and the last
     // one to go gives it back; the map's own reference never holds it.
     EXPECT_EQ(before + 1, LockCount());
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(before + 2, LockCount());
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
     EXPECT_EQ(3u, factory->AddRef());
     EXPECT_EQ(before + 1, LockCount());
     EXPECT_EQ(2u, factory->Release());
