@@ -95,6 +95,8 @@ TEST(BuildQuery, SplitsQuestionsWithoutTheTruncatedBitAndLeavesOutWhatFitsNowher
         questions.push_back(Ask({"Instance " + std::to_string(i), "_http", "_tcp", "local"},
                                 RecordType::kTxt));
     questions.insert(questions.begin() + 3, Ask({std::string(63, 'x'), std::string(63, 'y')}, 1));
+    // Unencodable, first and last: one that fits nowhere never leaves an empty packet.
+    questions.insert(questions.begin(), Ask({"bad", ""}, RecordType::kA));
     questions.push_back(Ask({"bad", ""}, RecordType::kA));
     KnownAnswer tooLong = Known("z");
     tooLong.ptrTarget = {std::string(63, 'a'), std::string(63, 'b')};
