@@ -19,11 +19,14 @@ add_test(NAME wine.stop COMMAND ${WINE_SCRIPT} stop)
 set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
 
 # One CTest test per Windows test program; exit code 77 (no 32-bit support) counts as skipped.
+# A program that crashes fails by Wine's report of it: Wine's crash handler can end the
+# program with status 0.
 function(add_wine_test target)
   add_test(NAME ${target} COMMAND ${target} ${ARGN})
   set_tests_properties(${target} PROPERTIES
     FIXTURES_REQUIRED wine
     SKIP_RETURN_CODE 77
+    FAIL_REGULAR_EXPRESSION "wine: Unhandled"
     TIMEOUT 120)
 endfunction()
 

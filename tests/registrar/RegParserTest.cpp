@@ -157,18 +157,4 @@ TEST(Registrar, ScriptCases) {
     }
 }
 
-TEST(Registrar, RootAndProtectedNames) {
-    const std::pair<const wchar_t*, HKEY> roots[] = {
-        {L"hkcr", HKEY_CLASSES_ROOT}, {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-        {L"HKLM", HKEY_LOCAL_MACHINE}, {L"HKU", HKEY_USERS}, {L"HKPD", HKEY_PERFORMANCE_DATA},
-        {L"HKDD", HKEY_DYN_DATA}, {L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-        {L"HKCR2", nullptr}};
-    for (const auto& [name, root] : roots) EXPECT_EQ(root, RegParser::RootKeyFromName(name)) << name;
-    for (const wchar_t* name : {L"AppID", L"clsid", L"Component Categories", L"FileType",
-                                L"Interface", L"Hardware", L"Mime", L"SAM", L"security",
-                                L"SYSTEM", L"Software", L"TypeLib"})
-        EXPECT_TRUE(RegParser::IsProtectedKey(name)) << name;
-    EXPECT_FALSE(RegParser::IsProtectedKey(L"CLSID2"));
-}
-
 }  // namespace

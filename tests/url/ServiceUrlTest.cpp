@@ -75,6 +75,8 @@ TEST_F(ServiceUrl, PathIsMendedIntoAUrl) {
         {L"/" + std::wstring(254, L'p'), L"/" + std::wstring(254, L'p'), true},
         {std::wstring(255, L'\x4E2D'), L"/" + Repeat(L"%E4%B8%AD", 255), true},
         {std::wstring(255, L'\xDC00'), L"/" + Repeat(L"%EF%BF%BD", 255), true},
+        // A high surrogate in the last unit: its partner would lie in the field's zero unit.
+        {std::wstring(254, L'p') + L"\xD83D\xDE00", L"/" + std::wstring(254, L'p') + L"%EF%BF%BD"},
     };
     // Every control unit: 1 to 0x1F, and 0x7F.
     Case controls{L"/", L"/", false};

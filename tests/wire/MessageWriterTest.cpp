@@ -95,6 +95,8 @@ TEST(BuildQuery, SplitsQuestionsWithoutTheTruncatedBitAndLeavesOutWhatFitsNowher
         questions.push_back(Ask({"Instance " + std::to_string(i), "_http", "_tcp", "local"},
                                 RecordType::kTxt));
     questions.insert(questions.begin() + 3, Ask({std::string(63, 'x'), std::string(63, 'y')}, 1));
+    // Unencodable, first and last: one that fits nowhere never leaves an empty packet.
+    questions.insert(questions.begin(), Ask({"bad", ""}, RecordType::kA));
     questions.push_back(Ask({"bad", ""}, RecordType::kA));
     KnownAnswer tooLong = Known("z");
     tooLong.ptrTarget = {std::string(63, 'a'), std::string(63, 'b')};
@@ -106,6 +108,7 @@ TEST(BuildQuery, SplitsQuestionsWithoutTheTruncatedBitAndLeavesOutWhatFitsNowher
         const Message message = ParseOrFail(packet);
         EXPECT_EQ(0, message.header.flags);
         EXPECT_TRUE(message.answers.empty());
+        EXPECT_FALSE(message.questions.empty());
         asked += message.questions.size();
     }
     EXPECT_EQ(40u, asked);
@@ -164,7 +167,7 @@ TEST(MessageWriter, WritesEveryRecordKindInSectionOrder) {
     ASSERT_TRUE(writer.AddRecord(Section::kAdditional, txt));
     txt.txt = {"path=/", std::string(256, 'x')};
     EXPECT_FALSE(writer.AddRecord(Section::kAdditional, txt));
-    txt.txt.pop_back();
+    txt.txt.back().pop_back();
     ASSERT_TRUE(writer.AddRecord(Section::kAdditional, txt));
     ASSERT_TRUE(writer.AddRecord(Section::kAdditional, aaaa));
     EXPECT_EQ(5u, writer.RecordCount());
@@ -180,6 +183,6 @@ TEST(MessageWriter, WritesEveryRecordKindInSectionOrder) {
     EXPECT_EQ((Name{"host", "local"}), message.additionals[0].srv.target);
     EXPECT_EQ(std::vector<std::string>{""}, message.additionals[1].txt)
         << "no strings is sent as the one empty string";
-    EXPECT_EQ(std::vector<std::string>{"path=/"}, message.additionals[2].txt);
+    EXPECT_EQ((std::vector<std::string>{"path=/", std::string(255, 'x')}), message.additionals[2].txt);
     EXPECT_EQ(aaaa.rdata, message.additionals[3].rdata);
 }
