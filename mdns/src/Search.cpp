@@ -32,6 +32,10 @@ constexpr size_t kMaxHosts = 2 * Search::kMaxInstances;
 // RFC 6762 §5.2: a record still wanted is asked for again at 80, 85, 90 and 95% of its TTL.
 constexpr int kRefreshPercents[] = {80, 85, 90, 95};
 constexpr int kRefreshPoints = 4;
+// A responder spreads an answer over packets only when one is full, and a loaded one sends
+// the rest well after the first. A packet with room left ends its answer: what that host
+// left out has gone. After a fuller one, more may follow.
+constexpr size_t kLastPacketMax = 1200;
 
 Clock::time_point RefreshPoint(const RecordLife& life, int point) {
     return life.received +
@@ -108,9 +112,12 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
             m_cache->Add(record, interfaceIndex, now);
         });
     }
+    bool answerEnded = false;
     forEachRecord([&](const wire::ResourceRecord& record) {
         if (record.type != wire::RecordType::kPtr || record.rrclass != wire::kClassIn) return;
-        if (source != 0 && wire::NameKey(record.name) == m_serviceKey) m_answeredBy.insert(source);
+        if (source != 0 && size <= kLastPacketMax && wire::NameKey(record.name) == m_serviceKey &&
+            m_answeredBy.insert(source).second)
+            answerEnded = true;
         OnPtr(record, interfaceIndex, now);
     });
     forEachRecord([&](const wire::ResourceRecord& record) {
@@ -128,6 +135,7 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
         if (record.type == wire::RecordType::kA && record.rrclass == wire::kClassIn)
             OnAddress(record, now);
     });
+    if (answerEnded) VerifyLeftOut(source, now);
 }
 
 void Search::OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex,
@@ -155,6 +163,17 @@ void Search::OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex,
     if (!found->second.confirmed) {
         found->second.confirmed = true;
         m_touched.push_back(key);
+    }
+}
+
+void Search::VerifyLeftOut(uint32_t host, Clock::time_point now) {
+    for (const std::string& key : m_seeded) {
+        auto found = m_instances.find(key);
+        if (found == m_instances.end() || found->second.confirmed) continue;
+        if (found->second.cachedHost != host) continue;
+        found->second.verifyDue = true;
+        found->second.nextAsk = now;
+        m_nextResolve = now;
     }
 }
 
@@ -357,7 +376,9 @@ void Search::BuildResolveQuery(Clock::time_point now, std::vector<std::vector<ui
         if (!instance.reported && instance.nextAsk <= now) {
             const bool unicast = m_unicastFirst && !instance.askedBefore;
             instance.askedBefore = true;
-            if (!instance.hasSrv) ask(instance.name, wire::RecordType::kSrv, unicast);
+            if (!instance.hasSrv || instance.verifyDue)
+                ask(instance.name, wire::RecordType::kSrv, unicast || instance.verifyDue);
+            instance.verifyDue = false;
             if (!instance.hasTxt) ask(instance.name, wire::RecordType::kTxt, unicast);
             if (hostUnknown && askedHosts.insert(wire::NameKey(instance.srv.target)).second) {
                 ask(instance.srv.target, wire::RecordType::kA, m_unicastFirst && !host->askedBefore);

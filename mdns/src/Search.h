@@ -90,6 +90,9 @@ private:
         // has answered for it, so one that left unheard is not.
         bool confirmed = false;
         uint32_t cachedHost = 0;  // the cached address of its host, for a seeded instance
+        // Left out of its host's answer: asked for by name once, as its responder may only
+        // have held back a record it multicast within the last second.
+        bool verifyDue = false;
         uint32_t interfaceIndex = 0;
         Clock::time_point nextAsk;
         Clock::duration askInterval{};
@@ -105,6 +108,7 @@ private:
     void OnTxt(const std::string& key, Instance& instance, const wire::ResourceRecord& record,
                Clock::time_point now);
     void OnAddress(const wire::ResourceRecord& record, Clock::time_point now);
+    void VerifyLeftOut(uint32_t host, Clock::time_point now);
     void HoldHost(const wire::Name& target);
     Host* HostOf(const Instance& instance);
     void CheckResolved(const std::string& key, Clock::time_point now,
@@ -127,8 +131,8 @@ private:
     // its address (which may complete any instance on it).
     std::vector<std::string> m_touched;
     bool m_hostBecameKnown = false;
-    // Responders that answered the browse question, by address; and when cached instances
-    // whose host stays silent are trusted.
+    // Responders whose answer to the browse question has ended, by address; and when cached
+    // instances whose host has not are trusted.
     std::unordered_set<uint32_t> m_answeredBy;
     Clock::time_point m_trustCached = Clock::time_point::max();
     std::vector<std::string> m_seeded;  // in the order the cache knew them

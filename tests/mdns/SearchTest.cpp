@@ -120,106 +120,147 @@ TEST_F(SearchTest, QueriesAtOnceAsUnicastThenSoonThenBackingOff) {
     EXPECT_GE(search.NextWakeup() - start, second + std::chrono::seconds(1));
 }
 
-TEST_F(SearchTest, ReportsEachInstanceOnceWithItsRecordsInAnyOrder) {
-    const auto packet = Response({A(host, 0xC0000201), Txt("Two", {"path=/x", "", "k=v"})},
-                                 {Srv("Two", host, 8080), Ptr("Two")});
-    Feed(packet, milliseconds(1));
-    auto resolved = Resolved(milliseconds(1));
-    ASSERT_EQ(resolved.size(), 1u);
-    EXPECT_EQ(resolved[0].name, u"Two");
-    EXPECT_EQ(resolved[0].ipv4, 0xC0000201u);
-    EXPECT_EQ(resolved[0].port, 8080);
-    EXPECT_EQ(resolved[0].txtText, std::string("path=/x\0k=v\0\0", 13));
-    EXPECT_EQ(resolved[0].interfaceIndex, 3u);
-    EXPECT_EQ(resolved[0].ttl, 120u);
-    // The same answer again, from another interface, and with the name in other case.
-    Feed(packet, milliseconds(2));
-    Feed(Response({Ptr("TWO")}, {Srv("TWO", host, 8080), Txt("TWO", {"x"})}), milliseconds(3));
-    EXPECT_TRUE(Resolved(milliseconds(3)).empty());
-    EXPECT_EQ(search.HeldInstances(), 1u);
+// What one search reports from what it hears: each row feeds packets at their times and
+// takes what is resolved then and at the times the reports are due.
+struct Heard {
+    int at;  // ms
+    std::vector<uint8_t> packet;
+};
+struct Report {
+    int at;  // ms: the first take that must hold it
+    std::u16string name;
+    uint32_t ipv4;
+    uint16_t port;
+    std::string txt;
+    uint32_t ttl;  // s: the least of its records'
+};
+struct OneSearchCase {
+    const char* what;
+    std::vector<Heard> heard;
+    int lastTake;  // ms
+    std::vector<Report> reported;
+    size_t held;
+};
+
+std::vector<uint8_t> Cut(std::vector<uint8_t> packet) {
+    packet.resize(packet.size() - 2);
+    return packet;
 }
 
+std::vector<uint8_t> AsQuery(const ResourceRecord& record) {
+    MessageWriter query(kMaxMessageSize);
+    EXPECT_TRUE(query.AddRecord(Section::kAnswer, record));
+    return query.Bytes();
+}
+
+ResourceRecord OfService(ResourceRecord record, Name service, Name target) {
+    record.name = std::move(service);
+    record.ptrTarget = std::move(target);
+    return record;
+}
+
+TEST_F(SearchTest, ReportsWhatIsCompleteAndLiveOnce) {
+    const auto two = Response({A(host, 0xC0000201), Txt("Two", {"path=/x", "", "k=v"})},
+                              {Srv("Two", host, 8080), Ptr("Two")});
+    const int grace = static_cast<int>(Search::kTxtGrace.count());
+    const std::vector<OneSearchCase> cases = {
+        {"records in any order, once, whatever the copy or the case",
+         {{1, two}, {2, two}, {3, Response({Ptr("TWO")}, {Srv("TWO", host, 8080), Txt("TWO", {"x"})})}},
+         3, {{1, u"Two", 0xC0000201, 8080, std::string("path=/x\0k=v\0\0", 13), 120}}, 1},
+        {"without TXT, an empty text once the grace is over",
+         {{1, Response({Ptr("Bare")}, {Srv("Bare", host, 81), A(host, 2)})}}, 100,
+         {{1 + grace, u"Bare", 2, 81, std::string(1, '\0'), 119}}, 1},
+        {"a goodbye drops one not yet reported",
+         {{1, Response({Ptr("Gone")}, {Srv("Gone", host, 80), Txt("Gone", {"a"})})},
+          {2, Response({Ptr("Gone", 0)})},
+          {3, Response({A(host, 3)}, {Srv("Gone", host, 80), Txt("Gone", {"a"})})}},
+         400, {}, 0},
+        {"an address said goodbye to completes nothing",
+         {{5, Response({Ptr("Later")}, {Srv("Later", host, 80), Txt("Later", {"a"})})},
+          {6, Response({A(host, 3, 0)})}},
+         500, {}, 1},
+        {"an SRV that expired while the address was awaited",
+         {{1, Response({Ptr("Brief")}, {WithTtl(Srv("Brief", host, 80), 1), Txt("Brief", {"a"})})},
+          {1500, Response({A(host, 4)})}},
+         1500, {}, 1},
+        {"malformed packets, queries, other services and deeper names",
+         {{1, Cut(Response({Ptr("Broken")}, {Srv("Broken", host, 80), A(host, 1)}))},
+          {1, AsQuery(Ptr("Asked"))},
+          {1, Response({OfService(Ptr("P"), {"_ipp", "_tcp", "local"}, {"P", "_ipp", "_tcp", "local"}),
+                        OfService(Ptr("x"), kService, {"a", "b", "_http", "_tcp", "local"})})},
+          {1, std::vector<uint8_t>(9001, 0)},
+          {1, {}}},
+         1, {}, 0},
+    };
+    for (const OneSearchCase& row : cases) {
+        SCOPED_TRACE(row.what);
+        Search one(kService, start, true, 7);
+        std::vector<int> takes = {row.lastTake};
+        for (const Report& report : row.reported) takes.push_back(report.at);
+        std::sort(takes.begin(), takes.end());
+        std::vector<Report> reported;
+        auto take = [&](int at) {
+            for (ResolvedInstance& instance : one.TakeResolved(start + milliseconds(at))) {
+                EXPECT_EQ(instance.interfaceIndex, 3u);
+                reported.push_back({at, instance.name, instance.ipv4, instance.port, instance.txtText,
+                                    instance.ttl});
+            }
+        };
+        size_t next = 0;
+        for (const Heard& heard : row.heard) {
+            while (next < takes.size() && takes[next] < heard.at) take(takes[next++]);
+            one.OnPacket(heard.packet.data(), heard.packet.size(), 3, start + milliseconds(heard.at));
+            take(heard.at);
+        }
+        while (next < takes.size()) take(takes[next++]);
+        ASSERT_EQ(reported.size(), row.reported.size());
+        for (size_t i = 0; i < reported.size(); ++i) {
+            EXPECT_EQ(reported[i].at, row.reported[i].at);
+            EXPECT_EQ(reported[i].name, row.reported[i].name);
+            EXPECT_EQ(reported[i].ipv4, row.reported[i].ipv4);
+            EXPECT_EQ(reported[i].port, row.reported[i].port);
+            EXPECT_EQ(reported[i].txt, row.reported[i].txt);
+            EXPECT_EQ(reported[i].ttl, row.reported[i].ttl);
+        }
+        EXPECT_EQ(one.HeldInstances(), row.held);
+    }
+}
+
+// Only what is missing is asked for: first with a unicast reply, later less often by multicast;
+// a record that expired while waiting is missing again.
 TEST_F(SearchTest, AsksOnlyForWhatIsMissing) {
     Feed(Response({Ptr("Three")}, {Srv("Three", host, 80), Txt("Three", {"a"})}), milliseconds(1));
     Feed(Response({Ptr("Four")}), milliseconds(1));
+    Feed(Response({Ptr("Brief")}, {WithTtl(Srv("Brief", host, 80), 1), Txt("Brief", {"a"})}),
+         milliseconds(1));
     QuestionsAt(milliseconds(0));
-    EXPECT_TRUE(Resolved(milliseconds(10)).empty());
-    auto questions = QuestionsAt(milliseconds(41));
-    std::vector<std::pair<std::string, uint16_t>> asked;
-    for (const Question& question : questions) {
-        if (question.type == RecordType::kPtr) continue;
-        asked.emplace_back(NameKey(question.name), question.type);
-        EXPECT_TRUE(question.unicastResponse) << "first asked: a unicast reply, not held back";
-    }
-    std::sort(asked.begin(), asked.end());
+    auto asked = [&](milliseconds at, bool unicast) {
+        std::vector<std::pair<std::string, uint16_t>> names;
+        for (const Question& question : QuestionsAt(at)) {
+            if (question.type == RecordType::kPtr) continue;
+            names.emplace_back(NameKey(question.name), question.type);
+            EXPECT_EQ(question.unicastResponse, unicast);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
     std::vector<std::pair<std::string, uint16_t>> expected = {
         {NameKey(host), RecordType::kA},
         {NameKey(InstanceName("Four")), RecordType::kTxt},
         {NameKey(InstanceName("Four")), RecordType::kSrv}};
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(asked, expected);
-    // Asked again later, less often, by multicast.
-    EXPECT_TRUE(QuestionsAt(milliseconds(100)).empty());
-    const auto later = QuestionsAt(milliseconds(125));
-    ASSERT_FALSE(later.empty());
-    for (const Question& question : later) EXPECT_FALSE(question.unicastResponse);
+    EXPECT_EQ(asked(milliseconds(41), true), expected);
+    EXPECT_TRUE(asked(milliseconds(100), false).empty());
+    EXPECT_FALSE(asked(milliseconds(125), false).empty());
 
-    Feed(Response({A(host, 0x0A000001)}), milliseconds(130));
-    auto resolved = Resolved(milliseconds(130));
+    Feed(Response({A(host, 0x0A000001)}), milliseconds(1500));
+    auto resolved = Resolved(milliseconds(1500));
     ASSERT_EQ(resolved.size(), 1u);
     EXPECT_EQ(resolved[0].name, u"Three");
-}
-
-TEST_F(SearchTest, WithoutTxtReportsAnEmptyTextAfterAskingForIt) {
-    Feed(Response({Ptr("Bare")}, {Srv("Bare", host, 81), A(host, 0x0A000002)}), milliseconds(1));
-    EXPECT_TRUE(Resolved(milliseconds(1)).empty());
-    auto questions = QuestionsAt(milliseconds(2));
-    ASSERT_FALSE(questions.empty());
-    EXPECT_EQ(questions.back().type, RecordType::kTxt);
-    EXPECT_TRUE(Resolved(milliseconds(100)).empty());
-    auto resolved = Resolved(milliseconds(1) + Search::kTxtGrace);
-    ASSERT_EQ(resolved.size(), 1u);
-    EXPECT_EQ(resolved[0].txtText, std::string(1, '\0'));
-}
-
-TEST_F(SearchTest, AGoodbyeDropsAnInstanceNotYetReported) {
-    Feed(Response({Ptr("Gone")}, {Srv("Gone", host, 80), Txt("Gone", {"a"})}), milliseconds(1));
-    Feed(Response({Ptr("Gone", 0)}), milliseconds(2));
-    EXPECT_EQ(search.HeldInstances(), 0u);
-    Feed(Response({A(host, 0x0A000003)}, {Srv("Gone", host, 80), Txt("Gone", {"a"})}), milliseconds(3));
-    EXPECT_TRUE(Resolved(milliseconds(400)).empty());
-    // An address that is said goodbye to does not resolve anything either.
-    Feed(Response({Ptr("Later")}, {Srv("Later", host, 80), Txt("Later", {"a"})}), milliseconds(5));
-    Feed(Response({A(host, 0x0A000003, 0)}), milliseconds(6));
-    EXPECT_TRUE(Resolved(milliseconds(500)).empty());
-}
-
-TEST_F(SearchTest, ARecordThatExpiredWhileWaitingIsAskedForAgainNotReported) {
-    Feed(Response({Ptr("Brief")}, {WithTtl(Srv("Brief", host, 80), 1), Txt("Brief", {"a"})}), milliseconds(1));
-    Feed(Response({A(host, 0x0A000004)}), milliseconds(1500));
-    EXPECT_TRUE(Resolved(milliseconds(1500)).empty());
-    bool askedSrv = false;
-    for (const Question& question : QuestionsAt(milliseconds(1500)))
-        askedSrv |= question.type == RecordType::kSrv;
-    EXPECT_TRUE(askedSrv);
-}
-
-TEST_F(SearchTest, IgnoresMalformedPacketsQueriesAndOtherServices) {
-    auto broken = Response({Ptr("Broken")}, {Srv("Broken", host, 80), A(host, 1)});
-    broken.resize(broken.size() - 2);
-    Feed(broken, milliseconds(1));
-    MessageWriter query(kMaxMessageSize);
-    ASSERT_TRUE(query.AddRecord(Section::kAnswer, Ptr("Asked")));
-    Feed(query.Bytes(), milliseconds(1));
-    ResourceRecord other = Ptr("Printer");
-    other.name = {"_ipp", "_tcp", "local"};
-    other.ptrTarget = {"Printer", "_ipp", "_tcp", "local"};
-    ResourceRecord deep = Ptr("x");
-    deep.ptrTarget = {"a", "b", "_http", "_tcp", "local"};
-    Feed(Response({other, deep}), milliseconds(1));
-    Feed(std::vector<uint8_t>(9001, 0), milliseconds(1));
-    Feed({}, milliseconds(1));
-    EXPECT_EQ(search.HeldInstances(), 0u);
+    const auto again = asked(milliseconds(1500), false);
+    EXPECT_NE(std::find(again.begin(), again.end(),
+                        std::make_pair(NameKey(InstanceName("Brief")), RecordType::kSrv)),
+              again.end());
 }
 
 TEST_F(SearchTest, HoldsAtMostTheCapOfInstances) {
@@ -242,11 +283,19 @@ struct CacheCase {
     std::vector<std::string> heardAgain;
     std::vector<std::pair<std::u16string, uint16_t>> reported;       // name, port, in order
     std::vector<uint16_t> askedTypes;  // of the second search's first resolve questions
+    std::vector<ResourceRecord> thenHeard = {};  // from the same responder, 10 ms later
 };
 
 ResourceRecord Flushing(ResourceRecord record) {
     record.cacheFlush = true;
     return record;
+}
+
+// The PTR of `label` among others enough to fill a packet, as the first of several.
+std::vector<std::string> FullAnswerWith(const std::string& label) {
+    std::vector<std::string> labels = {label};
+    for (char c = 'a'; c < 'a' + 24; ++c) labels.push_back(std::string(40, c));
+    return labels;
 }
 
 TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
@@ -258,8 +307,15 @@ TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
     const std::vector<CacheCase> cases = {
         {"complete instances, with no question asked", {{1, complete("B", 81)}, {2, complete("A", 80)}},
          1000, {"B", "A"}, {{u"B", 81}, {u"A", 80}}, {}},
-        {"one its host left out of its answer is not reported",
-         {{1, complete("Left", 80)}, {2, complete("Stayed", 81)}}, 1000, {"Stayed"}, {{u"Stayed", 81}}, {}},
+        {"one its host left out of its answer is asked for, and not reported unanswered",
+         {{1, complete("Left", 80)}, {2, complete("Stayed", 81)}}, 1000, {"Stayed"},
+         {{u"Stayed", 81}}, {RecordType::kSrv}},
+        {"one left out of its host's answer is reported once it answers for it",
+         {{1, complete("Late", 80)}, {2, complete("Stayed", 81)}}, 1000, {"Stayed"},
+         {{u"Stayed", 81}, {u"Late", 80}}, {RecordType::kSrv}, {Srv("Late", host, 80)}},
+        {"one left out of a full packet is trusted: the rest of the answer may follow",
+         {{1, complete("Later", 80)}, {2, complete("Sooner", 81)}}, 1000, FullAnswerWith("Sooner"),
+         {{u"Sooner", 81}, {u"Later", 80}}, {}},
         {"those of a silent host are trusted, in the order known",
          {{1, complete("Quiet", 80)}, {2, complete("Calm", 81)}}, 1000, {}, {{u"Quiet", 80}, {u"Calm", 81}}, {}},
         {"a goodbye keeps it out", {{1, complete("Gone", 80)}, {5, {Ptr("Gone", 0)}}}, 100, {"Gone"}, {}, {}},
@@ -317,6 +373,10 @@ TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
             }
         }
         EXPECT_EQ(asked, row.askedTypes);
+        if (!row.thenHeard.empty()) {
+            const auto packet = Response(row.thenHeard);
+            next.OnPacket(packet.data(), packet.size(), 2, second + milliseconds(10), 0xC0000201);
+        }
         take(second + Search::kCacheTrustDelay);
         EXPECT_EQ(reported, row.reported);
     }
