@@ -1,9 +1,11 @@
 // Fuzzes the search logic and the record cache together, with no sockets and a made-up
 // clock: an input is a script of packets, clock steps, turns of the browser's loop and new
 // searches over the same cache. A broken invariant aborts, so libFuzzer keeps the input.
-//   op 0: a packet (2-byte length, then the bytes)   op 1: the clock moves (2 bytes, ms;
+//   op 0: a packet (2 bytes: the top two bits pick one of four responders, the rest its
+//   length; then the bytes)   op 1: the clock moves (2 bytes, ms;
 //   the top bit makes it seconds)   op 2: a turn: due queries and resolved instances
 //   op 3: the search ends and the next one starts from the cache
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -92,8 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint16_t value = 0;
         if (op == 0) {
             if (!takeU16(value)) break;
-            const size_t length = value < size - at ? value : size - at;
-            session.search->OnPacket(data + at, length, 1, session.now);
+            const size_t length = std::min<size_t>(value & 0x3FFF, size - at);
+            session.search->OnPacket(data + at, length, 1, session.now, 0xC0000201 + (value >> 14));
             at += length;
         } else if (op == 1) {
             if (!takeU16(value)) break;

@@ -30,15 +30,12 @@ TEST(LibraryTest, BadArgumentsAndUnknownHandlesAreRefused) {
     ASSERT_EQ(DNSBrowserCreateW(0, &Ignore, nullptr, &browser), kDNSNoErr);
     ASSERT_NE(browser, nullptr);
 
-    EXPECT_EQ(DNSBrowserStartServiceSearchW(browser, 2, nullptr, L".local"), kDNSBadParamErr);
-    EXPECT_EQ(DNSBrowserStartServiceSearchW(browser, 2, L"_http._tcp", nullptr), kDNSBadParamErr);
-    EXPECT_EQ(DNSBrowserStartServiceSearchW(browser, 2, L"", L""), kDNSBadParamErr);
-    EXPECT_EQ(DNSBrowserStartServiceSearchW(browser, 2, L"_http", L"..."), kDNSBadParamErr);
-    const std::wstring longLabel(64, L'x');
-    EXPECT_EQ(DNSBrowserStartServiceSearchW(browser, 2, (L"_" + longLabel + L"._tcp").c_str(), L".local"),
-              kDNSBadParamErr);
-    const std::wstring longText(300, L'a');
-    EXPECT_EQ(DNSBrowserStartServiceSearchW(browser, 2, L"_http._tcp", longText.c_str()), kDNSBadParamErr);
+    const std::wstring longLabel = L"_" + std::wstring(64, L'x') + L"._tcp", longText(300, L'a');
+    const std::pair<const wchar_t*, const wchar_t*> badSearches[] = {
+        {nullptr, L".local"}, {L"_http._tcp", nullptr}, {L"", L""}, {L"_http", L"..."},
+        {longLabel.c_str(), L".local"}, {L"_http._tcp", longText.c_str()}};
+    for (const auto& [type, domain] : badSearches)
+        EXPECT_EQ(DNSBrowserStartServiceSearchW(browser, 2, type, domain), kDNSBadParamErr);
     EXPECT_EQ(DNSBrowserStopServiceSearch(browser, 0), kDNSBadStateErr) << "not started";
 
     // Handles the library never gave out: null, forged, and the address of real memory.

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
+#include <tuple>
 #include <string>
 
 #include "mdns/src/Search.h"
@@ -121,24 +123,13 @@ TEST_F(SearchTest, QueriesAtOnceAsUnicastThenSoonThenBackingOff) {
 }
 
 // What one search reports from what it hears: each row feeds packets at their times and
-// takes what is resolved then and at the times the reports are due.
-struct Heard {
-    int at;  // ms
-    std::vector<uint8_t> packet;
-};
-struct Report {
-    int at;  // ms: the first take that must hold it
-    std::u16string name;
-    uint32_t ipv4;
-    uint16_t port;
-    std::string txt;
-    uint32_t ttl;  // s: the least of its records'
-};
+// takes what is resolved at each of those times and at the times the reports are due.
+using Report = std::tuple<int, std::u16string, uint32_t, uint16_t, std::string, uint32_t>;
 struct OneSearchCase {
     const char* what;
-    std::vector<Heard> heard;
-    int lastTake;  // ms
-    std::vector<Report> reported;
+    std::vector<std::pair<int, std::vector<uint8_t>>> heard;  // at ms, a packet
+    int lastTake;                                               // ms
+    std::vector<Report> reported;  // taken at ms, name, address, port, text, TTL
     size_t held;
 };
 
@@ -195,33 +186,23 @@ TEST_F(SearchTest, ReportsWhatIsCompleteAndLiveOnce) {
     for (const OneSearchCase& row : cases) {
         SCOPED_TRACE(row.what);
         Search one(kService, start, true, 7);
-        std::vector<int> takes = {row.lastTake};
-        for (const Report& report : row.reported) takes.push_back(report.at);
-        std::sort(takes.begin(), takes.end());
+        std::set<int> takes = {row.lastTake};
+        for (const auto& heard : row.heard) takes.insert(heard.first);
+        for (const Report& report : row.reported) takes.insert(std::get<0>(report));
         std::vector<Report> reported;
-        auto take = [&](int at) {
+        size_t fed = 0;
+        for (int at : takes) {
+            for (; fed < row.heard.size() && row.heard[fed].first <= at; ++fed) {
+                const auto& packet = row.heard[fed].second;
+                one.OnPacket(packet.data(), packet.size(), 3, start + milliseconds(at));
+            }
             for (ResolvedInstance& instance : one.TakeResolved(start + milliseconds(at))) {
                 EXPECT_EQ(instance.interfaceIndex, 3u);
-                reported.push_back({at, instance.name, instance.ipv4, instance.port, instance.txtText,
-                                    instance.ttl});
+                reported.emplace_back(at, instance.name, instance.ipv4, instance.port,
+                                      instance.txtText, instance.ttl);
             }
-        };
-        size_t next = 0;
-        for (const Heard& heard : row.heard) {
-            while (next < takes.size() && takes[next] < heard.at) take(takes[next++]);
-            one.OnPacket(heard.packet.data(), heard.packet.size(), 3, start + milliseconds(heard.at));
-            take(heard.at);
         }
-        while (next < takes.size()) take(takes[next++]);
-        ASSERT_EQ(reported.size(), row.reported.size());
-        for (size_t i = 0; i < reported.size(); ++i) {
-            EXPECT_EQ(reported[i].at, row.reported[i].at);
-            EXPECT_EQ(reported[i].name, row.reported[i].name);
-            EXPECT_EQ(reported[i].ipv4, row.reported[i].ipv4);
-            EXPECT_EQ(reported[i].port, row.reported[i].port);
-            EXPECT_EQ(reported[i].txt, row.reported[i].txt);
-            EXPECT_EQ(reported[i].ttl, row.reported[i].ttl);
-        }
+        EXPECT_EQ(reported, row.reported);
         EXPECT_EQ(one.HeldInstances(), row.held);
     }
 }
