@@ -7,7 +7,7 @@
 #include <shlobj.h>
 
 #include <new>
-#include <vector>
+#include <utility>
 
 #include "folder/CShellFolder.h"
 #include "module/BaseModule.h"
@@ -20,13 +20,13 @@
 
 namespace {
 
-// Counts down the object allocations of this program; the one that reaches zero fails.
-int g_allocationsBeforeFailure = 0;
+// Set to fail the next object allocation of this program.
+bool g_failNextAllocation = false;
 
 }  // namespace
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (g_allocationsBeforeFailure > 0 && --g_allocationsBeforeFailure == 0) return nullptr;
+    if (std::exchange(g_failNextAllocation, false)) return nullptr;
     try {
         return ::operator new(size);
     } catch (const std::bad_alloc&) {
@@ -38,16 +38,7 @@ namespace {
 
 LONG LockCount() { return Module().GetLockCount(); }
 
-// Fails the `nth` object allocation from now on while it lives; none for 0.
-class FailingAllocation {
-public:
-    explicit FailingAllocation(int nth) { g_allocationsBeforeFailure = nth; }
-    ~FailingAllocation() { g_allocationsBeforeFailure = 0; }
-};
-
-int g_allocatorRequests = 0;
 HRESULT WINAPI RefusedAllocator(IMalloc** allocator) {
-    ++g_allocatorRequests;
     *allocator = nullptr;
     return E_ACCESSDENIED;
 }
@@ -67,10 +58,13 @@ BOOL WINAPI FailingLock(CRITICAL_SECTION* lock, DWORD spin, DWORD flags) {
     return FALSE;
 }
 
-// Puts the real calls back however the test ends.
+// Puts the real calls and the failures' settings back however the test ends.
 class StartupCallsGuard {
 public:
     ~StartupCallsGuard() {
+        g_failNextAllocation = false;
+        g_locksBeforeFailure = 0;
+        g_lockError = ERROR_INVALID_PARAMETER;
         g_getShellAllocator = SHGetMalloc;
         g_startSockets = WSAStartup;
         g_initializeLock = InitializeCriticalSectionEx;
@@ -80,38 +74,22 @@ public:
 // True when no start of the sockets library is left over in this process.
 bool SocketsUnstarted() { return WSACleanup() == SOCKET_ERROR && WSAGetLastError() == WSANOTINITIALISED; }
 
-template <class Face>
-HRESULT CreateFolder(REFIID iid, Face** out) {
-    return CreateAndQuery<CShellFolder>(nullptr, iid, reinterpret_cast<void**>(out));
-}
+HRESULT CreateFolder(REFIID iid, void** out) { return CreateAndQuery<CShellFolder>(nullptr, iid, out); }
 
-TEST(ObjectModel, FolderFacesShareOneIdentityAndCount) {
+TEST(ObjectModel, FacesShareOneIdentityAndEachQueryIsOneReference) {
     const LONG before = LockCount();
-    IShellFolder* folder = nullptr;
-    ASSERT_EQ(S_OK, CreateFolder(IID_IShellFolder, &folder));
+    IUnknown* folder = nullptr;
+    ASSERT_EQ(S_OK, CreateFolder(IID_IShellFolder, reinterpret_cast<void**>(&folder)));
     EXPECT_EQ(before + 1, LockCount());
-    IPersistFolder* persist = nullptr;
+    IUnknown* persist = nullptr;
     ASSERT_EQ(S_OK, folder->QueryInterface(IID_IPersistFolder, reinterpret_cast<void**>(&persist)));
-    EXPECT_NE(static_cast<void*>(folder), static_cast<void*>(persist));
-    std::vector<IUnknown*> faces{persist};
-    for (IUnknown* from : {static_cast<IUnknown*>(folder), static_cast<IUnknown*>(persist)})
-        for (const IID* iid : {&IID_IShellFolder2, &IID_IUnknown}) {
-            void* face = nullptr;
-            ASSERT_EQ(S_OK, from->QueryInterface(*iid, &face));
-            EXPECT_EQ(static_cast<void*>(folder), face);
-            faces.push_back(static_cast<IUnknown*>(face));
-        }
-
-    // IPersist is not in the table although IPersistFolder extends it.
-    void* refused = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_NOINTERFACE, folder->QueryInterface(IID_IPersist, &refused));
-    EXPECT_EQ(nullptr, refused);
+    EXPECT_NE(folder, persist);
+    IUnknown* identity = nullptr;
+    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+    EXPECT_EQ(folder, identity);
+    EXPECT_EQ(2u, identity->Release());
     EXPECT_EQ(E_POINTER, folder->QueryInterface(IID_IShellFolder, nullptr));
-
-    // Five successful queries above, each exactly one reference.
-    EXPECT_EQ(7u, folder->AddRef());
-    EXPECT_EQ(6u, persist->Release());
-    for (IUnknown* face : faces) face->Release();
+    EXPECT_EQ(1u, persist->Release());
     EXPECT_EQ(0u, folder->Release());
     EXPECT_EQ(before, LockCount());
 }
@@ -121,13 +99,12 @@ TEST(CreationFailure, CreatorsUndoExactlyWhatSucceeded) {
     const LONG before = LockCount();
     // Each folder holds its own start of the sockets library: after both are gone in
     // either order, no start is left over.
-    for (bool firstGoesFirst : {true, false}) {
-        IUnknown* first = nullptr;
-        IUnknown* second = nullptr;
-        ASSERT_EQ(S_OK, CreateFolder(IID_IUnknown, &first));
-        ASSERT_EQ(S_OK, CreateFolder(IID_IUnknown, &second));
-        (firstGoesFirst ? first : second)->Release();
-        (firstGoesFirst ? second : first)->Release();
+    for (int first : {0, 1}) {
+        IUnknown* folders[2] = {};
+        for (IUnknown*& folder : folders)
+            ASSERT_EQ(S_OK, CreateFolder(IID_IUnknown, reinterpret_cast<void**>(&folder)));
+        folders[first]->Release();
+        folders[1 - first]->Release();
         EXPECT_TRUE(SocketsUnstarted());
     }
 
@@ -136,29 +113,29 @@ TEST(CreationFailure, CreatorsUndoExactlyWhatSucceeded) {
     const Creator enumerator = [](void** out) {
         return CreateObject(reinterpret_cast<CComObject<CEnumIdList>**>(out));
     };
+    const Creator aggregated = [](void** out) {
+        return CreateAndQuery<CShellFolder>(reinterpret_cast<IUnknown*>(0x1000), IID_IUnknown, out);
+    };
     const struct {
         const char* what;
         Creator create;
-        int failingAllocation;
+        bool noMemory;
         GetShellAllocatorFunction allocator;
         StartSocketsFunction startSockets;
         HRESULT result;
     } cases[] = {
-        {"folder, no memory", folder, 1, SHGetMalloc, WSAStartup, E_OUTOFMEMORY},
-        {"folder, no allocator", folder, 0, RefusedAllocator, WSAStartup, E_ACCESSDENIED},
+        {"folder, no memory", folder, true, SHGetMalloc, WSAStartup, E_OUTOFMEMORY},
+        {"folder, no allocator", folder, false, RefusedAllocator, WSAStartup, E_ACCESSDENIED},
         // A start that failed is not ended.
-        {"folder, no sockets", folder, 0, SHGetMalloc, SocketsNotReady, E_FAIL},
+        {"folder, no sockets", folder, false, SHGetMalloc, SocketsNotReady, E_FAIL},
         // A start of the wrong version succeeded, so it is ended.
-        {"folder, old sockets", folder, 0, SHGetMalloc, SocketsOfAnOlderVersion, E_FAIL},
-        {"folder as IPersist", [](void** out) { return CreateFolder(IID_IPersist, out); }, 0,
+        {"folder, old sockets", folder, false, SHGetMalloc, SocketsOfAnOlderVersion, E_FAIL},
+        // IPersist is not in the table although IPersistFolder extends it.
+        {"folder as IPersist", [](void** out) { return CreateFolder(IID_IPersist, out); }, false,
          SHGetMalloc, WSAStartup, E_NOINTERFACE},
-        {"aggregated folder",
-         [](void** out) {
-             return CreateAndQuery<CShellFolder>(reinterpret_cast<IUnknown*>(0x1000), IID_IUnknown, out);
-         },
-         0, SHGetMalloc, WSAStartup, CLASS_E_NOAGGREGATION},
-        {"enumerator, no memory", enumerator, 1, SHGetMalloc, WSAStartup, E_OUTOFMEMORY},
-        {"enumerator, no allocator", enumerator, 0, RefusedAllocator, WSAStartup, E_ACCESSDENIED},
+        {"aggregated folder", aggregated, false, SHGetMalloc, WSAStartup, CLASS_E_NOAGGREGATION},
+        {"enumerator, no memory", enumerator, true, SHGetMalloc, WSAStartup, E_OUTOFMEMORY},
+        {"enumerator, no allocator", enumerator, false, RefusedAllocator, WSAStartup, E_ACCESSDENIED},
     };
     for (const auto& c : cases) {
         // The test's own start of the sockets library is the only one left after each case.
@@ -166,38 +143,38 @@ TEST(CreationFailure, CreatorsUndoExactlyWhatSucceeded) {
         ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &data));
         g_getShellAllocator = c.allocator;
         g_startSockets = c.startSockets;
+        g_failNextAllocation = c.noMemory;
         void* out = reinterpret_cast<void*>(1);
-        {
-            FailingAllocation failing(c.failingAllocation);
-            EXPECT_EQ(c.result, c.create(&out)) << c.what;
-        }
+        EXPECT_EQ(c.result, c.create(&out)) << c.what;
         EXPECT_EQ(nullptr, out) << c.what;
         EXPECT_EQ(before, LockCount()) << c.what;
         EXPECT_EQ(0, WSACleanup()) << c.what;
         EXPECT_TRUE(SocketsUnstarted()) << c.what;
+        EXPECT_EQ(E_POINTER, c.create(nullptr)) << c.what;
     }
-    EXPECT_EQ(E_POINTER, CreateAndQuery<CShellFolder>(reinterpret_cast<IUnknown*>(0x1000),
-                                                      IID_IUnknown, nullptr));
-    EXPECT_EQ(E_POINTER, CreateFolder<void>(IID_IUnknown, nullptr));
-    EXPECT_EQ(E_POINTER, CreateObject<CEnumIdList>(nullptr));
-
     EXPECT_EQ(before, LockCount());
 }
 
-TEST(CreationFailure, FailedCloneTakesNoReference) {
+// An enumerator whose search never ran refuses every step but an empty skip; a clone that
+// cannot be made takes no reference.
+TEST(CreationFailure, EnumeratorWithoutItemsOrCloneRefuses) {
     const LONG before = LockCount();
     CComObject<CEnumIdList>* enumerator = nullptr;
     ASSERT_EQ(S_OK, CreateObject(&enumerator));
     enumerator->AddRef();
-    enumerator->AttachItems();
-    IEnumIDList* clone = reinterpret_cast<IEnumIDList*>(1);
-    {
-        FailingAllocation first(1);
-        EXPECT_EQ(E_OUTOFMEMORY, enumerator->Clone(&clone));
+    LPITEMIDLIST item = nullptr;
+    EXPECT_EQ(E_FAIL, enumerator->Next(1, &item, nullptr));
+    EXPECT_EQ(E_FAIL, enumerator->Reset());
+    EXPECT_EQ(S_OK, enumerator->Skip(0));
+    EXPECT_EQ(E_FAIL, enumerator->Skip(1));
+    for (bool attached : {false, true}) {
+        if (attached) enumerator->AttachItems();
+        IEnumIDList* clone = reinterpret_cast<IEnumIDList*>(1);
+        g_failNextAllocation = attached;
+        EXPECT_EQ(attached ? E_OUTOFMEMORY : E_FAIL, enumerator->Clone(&clone));
+        EXPECT_EQ(nullptr, clone);
     }
-    EXPECT_EQ(nullptr, clone);
     EXPECT_EQ(before + 1, LockCount());
-    // One Release destroys the source.
     EXPECT_EQ(0u, enumerator->Release());
     EXPECT_EQ(before, LockCount());
 }
@@ -205,62 +182,58 @@ TEST(CreationFailure, FailedCloneTakesNoReference) {
 TEST(CreationFailure, EnumObjectsThatCannotMakeItsEnumeratorRunsNoBrowse) {
     StartupCallsGuard restore;
     IShellFolder* folder = nullptr;
-    ASSERT_EQ(S_OK, CreateFolder(IID_IShellFolder, &folder));
+    ASSERT_EQ(S_OK, CreateFolder(IID_IShellFolder, reinterpret_cast<void**>(&folder)));
     const LONG withFolder = LockCount();
     StandInReset();
-    for (bool allocatorRefused : {true, false}) {
-        g_getShellAllocator = allocatorRefused ? RefusedAllocator : SHGetMalloc;
-        g_allocatorRequests = 0;
-        FailingAllocation failing(allocatorRefused ? 0 : 1);
+    const struct {
+        GetShellAllocatorFunction allocator;
+        bool noMemory, nowhereToPutIt;
+        HRESULT result;
+    } cases[] = {
+        {RefusedAllocator, false, false, E_ACCESSDENIED},
+        {SHGetMalloc, true, false, E_OUTOFMEMORY},
+        {SHGetMalloc, false, true, E_POINTER},
+    };
+    for (const auto& c : cases) {
+        g_getShellAllocator = c.allocator;
+        g_failNextAllocation = c.noMemory;
         IEnumIDList* items = reinterpret_cast<IEnumIDList*>(1);
-        EXPECT_EQ(allocatorRefused ? E_ACCESSDENIED : E_OUTOFMEMORY,
-                  folder->EnumObjects(nullptr, SHCONTF_NONFOLDERS, &items));
-        EXPECT_EQ(allocatorRefused ? 1 : 0, g_allocatorRequests);
-        EXPECT_EQ(nullptr, items);
+        EXPECT_EQ(c.result, folder->EnumObjects(nullptr, SHCONTF_NONFOLDERS,
+                                                c.nowhereToPutIt ? nullptr : &items));
+        EXPECT_EQ(c.nowhereToPutIt ? reinterpret_cast<IEnumIDList*>(1) : nullptr, items);
     }
     EXPECT_EQ("", StandInLog());
     EXPECT_EQ(withFolder, LockCount());
     EXPECT_EQ(0u, folder->Release());
 }
 
-// A map of its own with the folder's row, so the DLL's own cache is not disturbed.
-class PrivateObjectMap {
-public:
-    PrivateObjectMap()
-        : m_row{&CLSID_ShellFolder, nullptr, &CreateClassFactory, &CreateAndQuery<CShellFolder>,
-                nullptr, 0, nullptr, nullptr, nullptr},
-          m_rows{nullptr, &m_row},
-          m_module(ThisImage(), m_rows, m_rows + 2) {}
-
-    ObjectMapEntry m_row;
-    ObjectMapEntry* const m_rows[2];
-    ComModule m_module;
-};
-
 TEST(CreationFailure, FactoryThatCannotBeBuiltIsTriedAgain) {
     StartupCallsGuard restore;
     const LONG before = LockCount();
-    PrivateObjectMap map;
+    // A map of its own with the folder's row, so the DLL's own cache is not disturbed.
+    ObjectMapEntry row{&CLSID_ShellFolder, nullptr, &CreateClassFactory,
+                       &CreateAndQuery<CShellFolder>, nullptr, 0, nullptr, nullptr, nullptr};
+    ObjectMapEntry* const rows[] = {nullptr, &row};
+    ComModule map(ThisImage(), rows, rows + 2);
     void* out = nullptr;
     // The factory's allocation, or either of its locks: whatever stops a lock, the
     // creator reports no memory, as the factory could not be had.
-    for (const auto& [allocation, lock] : std::initializer_list<std::pair<int, int>>{{1, 0}, {0, 1}, {0, 2}}) {
-        FailingAllocation failing(allocation);
+    for (int lock : {0, 1, 2}) {
+        g_failNextAllocation = lock == 0;
         g_locksBeforeFailure = lock;
-        g_lockError = ERROR_INVALID_PARAMETER;
         g_initializeLock = lock ? FailingLock : InitializeCriticalSectionEx;
         out = reinterpret_cast<void*>(1);
-        EXPECT_EQ(E_OUTOFMEMORY, map.m_module.GetClassObject(CLSID_ShellFolder, IID_IClassFactory, &out));
+        EXPECT_EQ(E_OUTOFMEMORY, map.GetClassObject(CLSID_ShellFolder, IID_IClassFactory, &out));
         EXPECT_EQ(nullptr, out);
-        EXPECT_EQ(nullptr, map.m_row.cachedFactory);
+        EXPECT_EQ(nullptr, row.cachedFactory);
     }
     g_initializeLock = InitializeCriticalSectionEx;
     EXPECT_EQ(before, LockCount());
 
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK, map.m_module.GetClassObject(CLSID_ShellFolder, IID_IClassFactory,
-                                                reinterpret_cast<void**>(&factory)));
-    EXPECT_EQ(static_cast<void*>(map.m_row.cachedFactory), static_cast<void*>(factory));
+    ASSERT_EQ(S_OK, map.GetClassObject(CLSID_ShellFolder, IID_IClassFactory,
+                                       reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(static_cast<void*>(row.cachedFactory), static_cast<void*>(factory));
     // The first outside holder takes the module lock, later ones do not, and the last
     // one to go gives it back; the map's own reference never holds it.
     EXPECT_EQ(before + 1, LockCount());
@@ -275,9 +248,9 @@ TEST(CreationFailure, FactoryThatCannotBeBuiltIsTriedAgain) {
 
     // A face the factory does not have: refused, and the factory stays cached.
     out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_NOINTERFACE, map.m_module.GetClassObject(CLSID_ShellFolder, IID_IShellFolder, &out));
+    EXPECT_EQ(E_NOINTERFACE, map.GetClassObject(CLSID_ShellFolder, IID_IShellFolder, &out));
     EXPECT_EQ(nullptr, out);
-    EXPECT_NE(nullptr, map.m_row.cachedFactory);
+    EXPECT_NE(nullptr, row.cachedFactory);
     EXPECT_EQ(before, LockCount());
 }
 
@@ -285,24 +258,18 @@ TEST(ModuleRecords, LockThatCannotBeMadeRefusesTheLoad) {
     StartupCallsGuard restore;
     CRITICAL_SECTION section;
     g_initializeLock = FailingLock;
-    g_locksBeforeFailure = 0;
-    EXPECT_EQ(E_FAIL, MakeLock(&section));
-    g_lockError = ERROR_NOT_ENOUGH_MEMORY;
-    EXPECT_EQ(E_OUTOFMEMORY, MakeLock(&section));
-    {
+    for (const auto& [error, result] : {std::pair<DWORD, HRESULT>{ERROR_INVALID_PARAMETER, E_FAIL},
+                                        {ERROR_NOT_ENOUGH_MEMORY, E_OUTOFMEMORY}}) {
+        g_lockError = error;
+        EXPECT_EQ(result, MakeLock(&section));
         g_initFailed = false;
         BaseModule base(ThisImage());
         EXPECT_TRUE(g_initFailed);
         g_initFailed = false;
         ComModule com(ThisImage(), nullptr, nullptr);
         EXPECT_TRUE(g_initFailed);
-        EXPECT_NE(0u, com.size);
+        g_initFailed = false;
     }
-    g_initializeLock = InitializeCriticalSectionEx;
-    g_initFailed = false;
-    EXPECT_EQ(S_OK, MakeLock(&section));
-    DeleteCriticalSection(&section);
-
     // The DLL's entry point over a lock initialiser that always fails.
     SetLastError(0);
     HMODULE dll = LoadLibraryW(L"RefusingNeighborhood.dll");

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "module/CRegObject.h"
+#include "module/ScriptLoading.h"
 #include "tests/registrar/TestKey.h"
 
 namespace {
@@ -22,7 +24,6 @@ TEST(Registrar, ExpandsReplacements) {
         {L"Long", longText}};
     for (const auto& [name, text] : replacements)
         ASSERT_EQ(S_OK, registrar.AddReplacement(name.c_str(), text.c_str()));
-    EXPECT_EQ(8u, registrar.Replacements().Count());
 
     const struct {
         std::wstring script, expanded;
@@ -47,7 +48,6 @@ TEST(Registrar, ExpandsReplacements) {
     }
 
     EXPECT_EQ(S_OK, registrar.ClearReplacements());
-    EXPECT_EQ(0u, registrar.Replacements().Count());
     EXPECT_EQ(nullptr, registrar.Replacements().Find(L"Module", 6));
 }
 
@@ -75,19 +75,18 @@ const struct ScriptCase {
      {L"Keep", L"Keep[Kept]=s:k", L"Keep\\Stays"}},
     // What is already gone is no failure.
     {{L"Keep"}, L"", kNoRemoveScript, kUnregister, S_OK, {L"Keep"}},
-    // Delete removes every level of every branch and creates nothing; its assignment is
-    // read and skipped.
-    {{L"Old\\A\\Leaf", L"Old\\B\\Leaf", L"Old\\C\\Leaf"}, L"",
-     L"HKCR { Delete 'Old' = s 'ignored' 'New' }", kRegister, S_OK, {L"New"}},
     // A key that still holds subkeys the script does not name is not removed: its failure.
     {{L"New\\Foreign"}, L"", L"HKCR { 'New' }", kUnregister,
      HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), {L"New", L"New\\Foreign"}},
-    // ForceRemove and Delete leave protected names and what is under them alone.
-    {{L"CLSID\\Other", L"software\\Other", L"Plain\\Other"}, L"",
-     L"HKCR { ForceRemove CLSID { 'Mine' } ForceRemove 'SOFTWARE' Delete TypeLib "
-     L"ForceRemove Plain }",
+    // Delete removes every level of every branch and creates nothing; its assignment is
+    // read and skipped. ForceRemove and Delete leave protected names and their subkeys alone.
+    {{L"Old\\A\\Leaf", L"Old\\B\\Leaf", L"CLSID\\Other", L"software\\Other", L"Plain\\Other"},
+     L"",
+     L"HKCR { Delete 'Old' = s 'ignored' 'New' ForceRemove CLSID { 'Mine' } "
+     L"ForceRemove 'SOFTWARE' Delete TypeLib ForceRemove Plain }",
      kRegister, S_OK,
-     {L"CLSID", L"CLSID\\Other", L"CLSID\\Mine", L"software", L"software\\Other", L"Plain"}},
+     {L"New", L"CLSID", L"CLSID\\Other", L"CLSID\\Mine", L"software", L"software\\Other",
+      L"Plain"}},
     {{}, L"",
      L"HKCR { 'V' { val List = m 'one\\0two\\0' val Same = m 'one\\0two' val Empty = m '' "
      L"val Cut = m 'a\\0\\0b' val Bytes = b '0aFF1z' val NoBytes = b '' "
@@ -106,8 +105,6 @@ const struct ScriptCase {
     // Doubled quotes, white space, braces and "=" inside quotes; quoted punctuation.
     {{}, L"", L"'HKCR' '{' 'it''s {a} = key' '=' 's' 'x''y' '{' val '' = s 'default' '}' '}'",
      kRegister, S_OK, {L"it's {a} = key", L"it's {a} = key[]=s:default"}},
-    // A brace against other characters is one token: a key named "{x", no block.
-    {{}, L"", L"HKCR { 'K' {x }", kRegister, S_OK, {L"K", L"{x"}},
     {{}, L"", L"HKCR { 'open", kRegister, DISP_E_EXCEPTION, {}},
     // The clean-up pass meets the same missing brace before it reaches K's removal.
     {{}, L"", L"HKCR { 'K' { 'L' }", kRegister, DISP_E_EXCEPTION, {L"K"}},
@@ -118,15 +115,13 @@ const struct ScriptCase {
     {{}, L"", L"HKCR { ForceRemove 'x\\y' }", kRegister, DISP_E_EXCEPTION, {}},
     {{}, L"", L"HKCR { 'x\\y' }", kUnregister, DISP_E_EXCEPTION, {}},
     // A token holds at most kMaxTokenLength characters.
-    {{}, L"", L"HKCR { 'T' { val Long = s '" + kLongest + L"' } }", kRegister, S_OK,
-     {L"T", L"T[Long]=s:" + kLongest}},
     {{}, L"", L"HKCR { NoRemove 'T' { val Over = s '" + kLongest + L"t' } }", kRegister,
      DISP_E_EXCEPTION, {L"T"}},
     {{}, L"", L"HKCR { " + kLongest + L"t }", kRegister, DISP_E_EXCEPTION, {}},
     // A value name holds at most 259 characters; one more is refused whole, as a cut name
     // would write another value, and the clean-up pass runs.
-    {{}, L"", L"HKCR { 'T' { val " + kName259 + L" = s 'ok' } }", kRegister, S_OK,
-     {L"T", L"T[" + kName259 + L"]=s:ok"}},
+    {{}, L"", L"HKCR { 'T' { val Long = s '" + kLongest + L"' val " + kName259 + L" = s 'ok' } }",
+     kRegister, S_OK, {L"T", L"T[Long]=s:" + kLongest, L"T[" + kName259 + L"]=s:ok"}},
     {{}, L"", L"HKCR { NoRemove 'T' { val First = s 'f' val " + kName259 + L"v = s 'no' } 'U' }",
      kRegister, DISP_E_EXCEPTION, {L"T"}},
     {{}, L"", L"", kRegister, S_OK, {}},
@@ -135,9 +130,10 @@ const struct ScriptCase {
     {{}, L"", L"HKXX { }", kRegister, DISP_E_EXCEPTION, {}},
     {{}, L"", L"HKCR 'K'", kRegister, DISP_E_EXCEPTION, {}},
     {{}, L"", L"HKCR", kRegister, DISP_E_EXCEPTION, {}},
-    // A second root block runs the same way; white space may follow the last one.
-    {{}, L"", L"HKCR { 'One' }\r\nHKEY_CLASSES_ROOT { 'Two' }\r\n\t ", kRegister, S_OK,
-     {L"One", L"Two"}},
+    // A second root block runs the same way; white space may follow the last one. A brace
+    // against other characters is one token: a key named "{x", no block.
+    {{}, L"", L"HKCR { 'One' {x }\r\nHKEY_CLASSES_ROOT { 'Two' }\r\n\t ", kRegister, S_OK,
+     {L"One", L"{x", L"Two"}},
     {{}, L"HKCR { 'One' } HKCR { 'Two' }", L"hkcr { 'One' } HKCR { 'Two' }", kUnregister, S_OK,
      {}},
     // A failing second block takes back only its own entries.
@@ -149,12 +145,29 @@ TEST(Registrar, ScriptCases) {
         TestKey key(L"Script");
         CRegObject registrar;
         registrar.RedirectRoot(HKEY_CLASSES_ROOT, key.Get());
-        for (const std::wstring& made : c.made) ASSERT_TRUE(key.Create(made)) << made;
+        for (const std::wstring& made : c.made) ASSERT_TRUE(key.Has(made, true)) << made;
         ASSERT_EQ(S_OK, c.setUp.empty() ? S_OK : registrar.RunScript(c.setUp.c_str(), true));
         EXPECT_EQ(c.result, registrar.RunScript(c.script.c_str(), c.registering))
             << c.script.substr(0, 100);
         EXPECT_EQ(c.tree, key.Tree()) << c.script.substr(0, 100);
     }
+}
+
+// Loading the script from a module's file: what cannot be found fails with the loader's
+// error and writes nothing.
+TEST(ScriptLoading, MissingResourceOrFileWritesNothing) {
+    wchar_t program[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    TestKey key(L"MissingScript");
+    CRegObject registrar;
+    registrar.RedirectRoot(HKEY_CLASSES_ROOT, key.Get());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND),
+              RunModuleScript(registrar, GetModuleHandleW(nullptr), 104, true));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_RESOURCE_TYPE_NOT_FOUND),
+              registrar.RegisterFromResource(program, 103, L"NO_SUCH_TYPE", true));
+    EXPECT_TRUE(FAILED(registrar.RegisterFromResource(L"C:\\no\\such\\file.dll", 103,
+                                                      kScriptResourceType, true)));
+    EXPECT_EQ(std::set<std::wstring>{}, key.Tree());
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// What a script left in the registry, read back as a set of lines, and a key of the test's
-// own under HKEY_CURRENT_USER\Software\CorvaneTests, made empty for each test and removed
-// after it.
+// What a script left in the registry, read back as a set of lines; a named view owns a key of
+// the test's own under HKEY_CURRENT_USER\Software\CorvaneTests, made empty and removed after.
 #pragma once
 
 #include <windows.h>
@@ -9,23 +8,31 @@
 #include <string>
 #include <vector>
 
-class KeyView {
+class TestKey {
 public:
-    explicit KeyView(HKEY key) : m_key(key) {}
+    explicit TestKey(HKEY key) : m_key(key) {}
+    explicit TestKey(const wchar_t* name)
+        : m_path(std::wstring(L"Software\\CorvaneTests\\") + name) {
+        RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
+        RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &m_key, nullptr);
+    }
+    ~TestKey() {
+        if (m_path.empty()) return;
+        RegCloseKey(m_key);
+        RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
+    }
+    TestKey(const TestKey&) = delete;
+    TestKey& operator=(const TestKey&) = delete;
 
     HKEY Get() const { return m_key; }
 
-    bool Exists(const std::wstring& subkey) const {
+    // Whether `subkey` is there; with `create`, made first when it is not.
+    bool Has(const std::wstring& subkey, bool create = false) const {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(m_key, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-        RegCloseKey(key);
-        return true;
-    }
-
-    bool Create(const std::wstring& subkey) const {
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(m_key, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr) != ERROR_SUCCESS)
+        if ((create ? RegCreateKeyExW(m_key, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                      nullptr, &key, nullptr)
+                    : RegOpenKeyExW(m_key, subkey.c_str(), 0, KEY_READ, &key)) != ERROR_SUCCESS)
             return false;
         RegCloseKey(key);
         return true;
@@ -39,9 +46,6 @@ public:
         AddTree(m_key, subkey, L"", lines);
         return lines;
     }
-
-protected:
-    HKEY m_key = nullptr;
 
 private:
     static void AddTree(HKEY parent, const std::wstring& name, const std::wstring& path,
@@ -82,33 +86,7 @@ private:
         for (DWORD i = 0; i < size; ++i) text += (swprintf(digits, 16, L"%02x", data[i]), digits);
         return (type == REG_BINARY ? L"b:" : L"?" + std::to_wstring(type) + L":") + text;
     }
-};
 
-class TestKey : public KeyView {
-public:
-    explicit TestKey(const wchar_t* name)
-        : KeyView(nullptr), m_path(std::wstring(L"Software\\CorvaneTests\\") + name) {
-        RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
-        RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &m_key, nullptr);
-    }
-    ~TestKey() {
-        RegCloseKey(m_key);
-        RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
-    }
-    TestKey(const TestKey&) = delete;
-    TestKey& operator=(const TestKey&) = delete;
-
-private:
+    HKEY m_key = nullptr;
     std::wstring m_path;
 };
-
-const wchar_t kClassKey[] = L"CLSID\\{7AB84743-C00F-461C-A671-C7D161463E51}";
-
-// What the folder's registration script leaves under its class key for a DLL at `path`.
-inline std::set<std::wstring> FolderClassTree(const std::wstring& path) {
-    return {L"[]=s:My Zeroconf Neighborhood", L"DefaultIcon", L"DefaultIcon[]=s:" + path,
-            L"InprocServer32", L"InprocServer32[]=s:" + path,
-            L"InprocServer32[ThreadingModel]=s:Apartment", L"ShellFolder",
-            L"ShellFolder[Attributes]=d:20000000"};
-}

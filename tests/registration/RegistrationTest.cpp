@@ -6,120 +6,108 @@
 #include <oleauto.h>
 #include <olectl.h>
 
+#include <cstdio>
 #include <string>
 
 #include "tests/registrar/TestKey.h"
 
 namespace {
 
-const KeyView kClasses(HKEY_CLASSES_ROOT);
+const TestKey kClasses(HKEY_CLASSES_ROOT);
+const std::wstring kClassKey = L"CLSID\\{7AB84743-C00F-461C-A671-C7D161463E51}";
 // {5E1F0C3A-9B7D-4C21-8E44-2A6B9D0F7C15}
 const GUID kTestLibrary = {0x5e1f0c3a, 0x9b7d, 0x4c21, {0x8e, 0x44, 0x2a, 0x6b, 0x9d, 0x0f, 0x7c, 0x15}};
-const wchar_t kTestLibraryKey[] = L"TypeLib\\{5E1F0C3A-9B7D-4C21-8E44-2A6B9D0F7C15}";
+const std::wstring kTestLibraryKey = L"TypeLib\\{5E1F0C3A-9B7D-4C21-8E44-2A6B9D0F7C15}";
 
-// Writes a type library holding only its name and identity to `path`.
-bool WriteTypeLibrary(const std::wstring& path) {
+// Writes a type library holding only its name and identity to `path`, and registers it.
+bool RegisterTypeLibrary(const std::wstring& path) {
     ICreateTypeLib2* creator = nullptr;
-    const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
-    if (FAILED(CreateTypeLib2(kind, path.c_str(), &creator))) return false;
+    if (FAILED(CreateTypeLib2(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, path.c_str(), &creator)))
+        return false;
     wchar_t name[] = L"CorvaneTestLibrary";
     const bool written = SUCCEEDED(creator->SetGuid(kTestLibrary)) &&
                          SUCCEEDED(creator->SetName(name)) &&
                          SUCCEEDED(creator->SetVersion(1, 0)) &&
                          SUCCEEDED(creator->SetLcid(0)) && SUCCEEDED(creator->SaveAllChanges());
     creator->Release();
-    return written;
+    ITypeLib* loaded = nullptr;
+    if (!written || FAILED(LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, &loaded))) return false;
+    loaded->Release();
+    return kClasses.Has(kTestLibraryKey);
 }
 
-class FolderDll : public ::testing::Test {
-protected:
-    void SetUp() override {
-        wchar_t program[MAX_PATH], temporary[MAX_PATH];
-        GetModuleFileNameW(nullptr, program, MAX_PATH);
-        GetTempPathW(MAX_PATH, temporary);
-        const std::wstring programFolder(program, wcsrchr(program, L'\\') + 1);
-        m_folder = std::wstring(temporary) + L"it's Corvane\\";
-        CreateDirectoryW(m_folder.c_str(), nullptr);
-        m_path = m_folder + L"ZeroconfNeighborhood.dll";
-        m_library = m_folder + L"ZeroconfNeighborhood.tlb";
-        DeleteFileW(m_library.c_str());
-        for (const wchar_t* file : {L"ZeroconfNeighborhood.dll", L"mDNS.dll"})
-            ASSERT_TRUE(CopyFileW((programFolder + file).c_str(), (m_folder + file).c_str(), FALSE));
-        m_dll = LoadLibraryW(m_path.c_str());
-        ASSERT_NE(nullptr, m_dll);
-        m_register = reinterpret_cast<HRESULT(WINAPI*)()>(
-            reinterpret_cast<void*>(GetProcAddress(m_dll, "DllRegisterServer")));
-        m_unregister = reinterpret_cast<HRESULT(WINAPI*)()>(
-            reinterpret_cast<void*>(GetProcAddress(m_dll, "DllUnregisterServer")));
-        ASSERT_NE(nullptr, m_register);
-        ASSERT_NE(nullptr, m_unregister);
-    }
-    void TearDown() override {
-        if (m_dll) FreeLibrary(m_dll);
-        DeleteFileW(m_library.c_str());
-    }
-
-    std::wstring m_folder, m_path, m_library;
-    HMODULE m_dll = nullptr;
-    HRESULT(WINAPI* m_register)() = nullptr;
-    HRESULT(WINAPI* m_unregister)() = nullptr;
-};
+using Export = HRESULT(WINAPI*)();
 
 }  // namespace
 
-TEST_F(FolderDll, RegistersItsPathIntactTwiceAndUnregistersTwice) {
-    ASSERT_EQ(S_OK, m_register());
-    EXPECT_EQ(FolderClassTree(m_path), kClasses.Tree(kClassKey));
-    // A stale subtree under the class key vanishes when it is written again.
-    ASSERT_TRUE(kClasses.Create(std::wstring(kClassKey) + L"\\Stale\\Deeper"));
-    ASSERT_EQ(S_OK, m_register());
-    EXPECT_EQ(FolderClassTree(m_path), kClasses.Tree(kClassKey));
+// Registration leaves a type library beside the DLL alone; unregistration removes it, has
+// nothing more to do when there is none, and reports one found that cannot be read, after
+// the class's keys went.
+TEST(FolderDll, RegistersItsPathIntactAndUnregistersWithItsTypeLibrary) {
+    wchar_t program[MAX_PATH], temporary[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    GetTempPathW(MAX_PATH, temporary);
+    const std::wstring programFolder(program, wcsrchr(program, L'\\') + 1);
+    const std::wstring folder = std::wstring(temporary) + L"it's Corvane\\";
+    const std::wstring path = folder + L"ZeroconfNeighborhood.dll";
+    const std::wstring library = folder + L"ZeroconfNeighborhood.tlb";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    DeleteFileW(library.c_str());
+    for (const wchar_t* file : {L"ZeroconfNeighborhood.dll", L"mDNS.dll"})
+        ASSERT_TRUE(CopyFileW((programFolder + file).c_str(), (folder + file).c_str(), FALSE));
+    const HMODULE dll = LoadLibraryW(path.c_str());
+    ASSERT_NE(nullptr, dll);
+    const auto entry = [dll](const char* name) {
+        return reinterpret_cast<Export>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+    };
+    const Export registerServer = entry("DllRegisterServer");
+    const Export unregisterServer = entry("DllUnregisterServer");
+    ASSERT_NE(nullptr, registerServer);
+    ASSERT_NE(nullptr, unregisterServer);
 
-    // No type library anywhere: unregistration has nothing more to do and succeeds.
-    for (int pass = 0; pass < 2; ++pass) {
-        EXPECT_EQ(S_OK, m_unregister());
-        EXPECT_FALSE(kClasses.Exists(kClassKey));
-        EXPECT_TRUE(kClasses.Exists(L"CLSID"));
+    const std::set<std::wstring> classTree = {
+        L"[]=s:My Zeroconf Neighborhood", L"DefaultIcon", L"DefaultIcon[]=s:" + path,
+        L"InprocServer32", L"InprocServer32[]=s:" + path,
+        L"InprocServer32[ThreadingModel]=s:Apartment", L"ShellFolder",
+        L"ShellFolder[Attributes]=d:20000000"};
+    enum Library { kNone, kRegistered, kUnreadable };
+    for (Library kind : {kNone, kRegistered, kUnreadable}) {
+        SCOPED_TRACE(kind);
+        if (kind == kRegistered) {
+            ASSERT_TRUE(RegisterTypeLibrary(library));
+        } else if (kind == kUnreadable) {
+            FILE* file = _wfopen(library.c_str(), L"wb");
+            ASSERT_NE(nullptr, file);
+            fputs("not a type library", file);
+            fclose(file);
+        }
+        ASSERT_EQ(S_OK, registerServer());
+        EXPECT_EQ(classTree, kClasses.Tree(kClassKey));
+        // A stale subtree under the class key vanishes when it is written again.
+        ASSERT_TRUE(kClasses.Has(kClassKey + L"\\Stale\\Deeper", true));
+        ASSERT_EQ(S_OK, registerServer());
+        EXPECT_EQ(classTree, kClasses.Tree(kClassKey));
+        EXPECT_EQ(kind == kRegistered, kClasses.Has(kTestLibraryKey + L"\\1.0"));
+
+        const HRESULT hr = unregisterServer();
+        EXPECT_TRUE(kind == kUnreadable ? FAILED(hr) : hr == S_OK) << std::hex << hr;
+        EXPECT_FALSE(kClasses.Has(kClassKey));
+        EXPECT_TRUE(kClasses.Has(L"CLSID"));
+        EXPECT_FALSE(kClasses.Has(kTestLibraryKey + L"\\1.0"));
+        DeleteFileW(library.c_str());
     }
-}
-
-TEST_F(FolderDll, UnregistrationRemovesATypeLibraryBesideIt) {
-    ASSERT_TRUE(WriteTypeLibrary(m_library));
-    ITypeLib* loaded = nullptr;
-    ASSERT_EQ(S_OK, LoadTypeLibEx(m_library.c_str(), REGKIND_REGISTER, &loaded));
-    loaded->Release();
-    ASSERT_TRUE(kClasses.Exists(kTestLibraryKey));
-
-    ASSERT_EQ(S_OK, m_register());
-    EXPECT_TRUE(kClasses.Exists(kTestLibraryKey));  // registration leaves libraries alone
-    EXPECT_EQ(S_OK, m_unregister());
-    EXPECT_FALSE(kClasses.Exists(kClassKey));
-    EXPECT_FALSE(kClasses.Exists(std::wstring(kTestLibraryKey) + L"\\1.0"));
-}
-
-TEST_F(FolderDll, AFoundLibraryThatCannotBeReadIsReported) {
-    HANDLE file = CreateFileW(m_library.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    WriteFile(file, "not a type library", 18, &written, nullptr);
-    CloseHandle(file);
-
-    ASSERT_EQ(S_OK, m_register());
-    const HRESULT hr = m_unregister();
-    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-    // The class's keys went before the type-library step.
-    EXPECT_FALSE(kClasses.Exists(kClassKey));
+    EXPECT_EQ(S_OK, unregisterServer());  // what is already gone is no failure
+    FreeLibrary(dll);
 }
 
 TEST(ObjectMapRegistration, MissingScriptResourceWritesNothing) {
     // This program carries no resources: its module's script cannot be found.
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKey);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, kClassKey.c_str());
     const HRESULT hr = DllRegisterServer();
     EXPECT_TRUE(hr == HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND) ||
                 hr == HRESULT_FROM_WIN32(ERROR_RESOURCE_TYPE_NOT_FOUND) ||
                 hr == HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND))
         << std::hex << hr;
-    EXPECT_FALSE(kClasses.Exists(kClassKey));
+    EXPECT_FALSE(kClasses.Has(kClassKey));
     EXPECT_EQ(hr, DllUnregisterServer());
 }
