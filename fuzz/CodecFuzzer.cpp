@@ -1,8 +1,8 @@
 // Fuzzes the codec with arbitrary packets: parsing must never read outside the input, and
 // whatever parses must survive the library's conversions and a write-and-parse round trip
 // unchanged. A broken invariant aborts, so libFuzzer keeps the input.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <tuple>

@@ -152,42 +152,38 @@ Usage Measure() {
     return usage;
 }
 
-// Every round loads the library afresh, so its first browse is one after a load. The
-// process holds ws2_32.dll, as Explorer's does; ReloadedLibraryBrowsesAgain is the case
-// without.
-TEST(SoakTest, BackToBackBrowsesAreNeverShort) {
-    ASSERT_NE(LoadLibraryW(L"ws2_32.dll"), nullptr);
-    const int rounds = EnvInt("SOAK_ROUNDS", 5), services = EnvInt("TESTNET_SERVICES", 0);
+// Loads the library `loads` times afresh, each time for `browses` back-to-back browses that
+// must each find every sample of the test network.
+void BrowseAfterLoads(int loads, int browses) {
+    const int services = EnvInt("TESTNET_SERVICES", 0);
     ASSERT_GT(services, 0);
     int shortBrowses = 0;
-    for (int round = 1; round <= rounds; ++round) {
+    for (int load = 1; load <= loads; ++load) {
         Library dll;
         ASSERT_TRUE(dll.Loaded());
-        for (int i = 1; i <= 20; ++i) {
+        for (int i = 1; i <= browses; ++i) {
             Browse browse{dll};
-            ASSERT_TRUE(browse.Run(500));
+            EXPECT_TRUE(browse.Run(500)) << "load " << load << " browse " << i;
             shortBrowses += browse.Samples(services) < size_t(services);
             EXPECT_EQ(size_t(services), browse.Samples(services))
-                << "round " << round << " browse " << i;
+                << "load " << load << " browse " << i;
         }
     }
-    std::printf("soak: %d browses of %d services, %d short\n", rounds * 20, services, shortBrowses);
+    std::printf("soak: %d browses of %d services, %d short\n", loads * browses, services,
+                shortBrowses);
+}
+
+// The first browse of every load is one after a load. The process holds ws2_32.dll, as
+// Explorer's does.
+TEST(SoakTest, BackToBackBrowsesAreNeverShort) {
+    ASSERT_NE(LoadLibraryW(L"ws2_32.dll"), nullptr);
+    BrowseAfterLoads(EnvInt("SOAK_ROUNDS", 5), 20);
 }
 
 // Unloading mDNS.dll unloads ws2_32.dll where nothing else holds it; under Wine a ws2_32
 // loaded again refuses bind (bench/WinsockReload.cpp shows it). The library must browse
 // after a reload all the same.
-TEST(SoakTest, ReloadedLibraryBrowsesAgain) {
-    const int services = EnvInt("TESTNET_SERVICES", 0);
-    ASSERT_GT(services, 0);
-    for (int load = 1; load <= 3; ++load) {
-        Library dll;
-        ASSERT_TRUE(dll.Loaded());
-        Browse browse{dll};
-        EXPECT_TRUE(browse.Run(500)) << "load " << load;
-        EXPECT_EQ(size_t(services), browse.Samples(services)) << "load " << load;
-    }
-}
+TEST(SoakTest, ReloadedLibraryBrowsesAgain) { BrowseAfterLoads(3, 1); }
 
 // The system makes a handle or two lazily within the first browses and the record cache
 // fills to its bounds, so the tenth browse sets the baseline of threads and handles. Private

@@ -73,18 +73,14 @@ TEST(Corpus, EveryFileParsesAsItsNameSays) {
     EXPECT_FALSE(ParseMessage(nullptr, 12, none));
 }
 
-TEST(Corpus, EveryCutOfAResponseIsDropped) {
-    const std::vector<uint8_t> whole = Read(kCorpus / "ok-response");
-    ASSERT_FALSE(whole.empty());
-    Message message;
-    for (size_t size = 0; size < whole.size(); ++size)
-        EXPECT_NE(ParseError::kNone, Parse({whole.begin(), whole.begin() + size}, message)) << size;
-}
-
 // PTR answer; SRV, TXT and A in the additional section; names compressed against the first.
-TEST(Corpus, ResponseDecodesWithCompressedNames) {
+// Every cut of it is dropped.
+TEST(Corpus, ResponseDecodesWithCompressedNamesAndEveryCutIsDropped) {
+    const std::vector<uint8_t> whole = Read(kCorpus / "ok-response");
     Message m;
-    ASSERT_EQ(ParseError::kNone, Parse(Read(kCorpus / "ok-response"), m));
+    for (size_t size = 0; size < whole.size(); ++size)
+        EXPECT_NE(ParseError::kNone, Parse({whole.begin(), whole.begin() + size}, m)) << size;
+    ASSERT_EQ(ParseError::kNone, Parse(whole, m));
     EXPECT_EQ(0x8400, m.header.flags);
     ASSERT_EQ(std::make_tuple(1u, 1u, 3u),
               std::make_tuple(m.questions.size(), m.answers.size(), m.additionals.size()));
