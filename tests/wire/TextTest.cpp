@@ -43,7 +43,7 @@ TEST(ToTxtText, EndsEachStringAndTheListWithAZeroAndDropsWhatWouldMisread) {
     const std::string longest(255, 'v');
     for (const auto& [strings, text] : Rows<std::vector<std::string>, std::string>{
              {{"path=/x", "a=1"}, "path=/x\0a=1\0\0"s},
-             {{}, "\0"s},
+             {std::vector<std::string>(), "\0"s},
              {{"a", "", "b"}, "a\0b\0\0"s},
              {{"path=/x\0evil=1"s, "path=/safe", "\0"s}, "path=/safe\0\0"s},
              {{longest}, longest + "\0\0"s}})
