@@ -25,8 +25,8 @@ TEST(Names, MatchAndKeyCaseInsensitivelyInAsciiOnly) {
              {{"a", "local"}, {"a.local"}, false},
              {{"ab", "c"}, {"a", "bc"}, false},
              {{"a"}, {"a", "local"}, false}}) {
-        EXPECT_EQ(equal, NameEquals(a, b)) << a[0];
-        EXPECT_EQ(equal, NameKey(a) == NameKey(b)) << a[0];
+        EXPECT_EQ(equal, NameEquals(a, b)) << testing::PrintToString(a);
+        EXPECT_EQ(equal, NameKey(a) == NameKey(b)) << testing::PrintToString(a);
     }
     EXPECT_EQ((Name{"a", "b"}), NameFromDotted("..a..b.."));
     EXPECT_TRUE(NameFromDotted("...").empty());
@@ -69,10 +69,10 @@ TEST(Utf8ToUtf16, ConvertsWellFormedTextAndReplacesEachIllFormedPart) {
              {"\xe2\x82" "A\xf0\x9f\xc3\xa9\x80\xbf" "a", u"\ufffdA\ufffd\u00e9\ufffd\ufffda"},
              {"x\xf0\x9f\x98", u"x\ufffd"},
              {"\xc3", u"\ufffd"}}) {
-        EXPECT_EQ(utf16, Utf8ToUtf16(utf8)) << utf8;
+        EXPECT_EQ(utf16, Utf8ToUtf16(utf8)) << testing::PrintToString(utf8);
         std::u16string label = utf16;
         std::replace(label.begin(), label.end(), u'\0', u'\ufffd');
-        EXPECT_EQ(label, LabelToUtf16(utf8)) << utf8;
+        EXPECT_EQ(label, LabelToUtf16(utf8)) << testing::PrintToString(utf8);
     }
 }
 
