@@ -81,7 +81,8 @@ protected:
                        const std::string& when) {
         for (int i = 1; i <= services; ++i) {
             const auto found = items.find(SampleName(i));
-            EXPECT_EQ(withdrawn.count(i) != 0, found == items.end()) << when << ": Sample Service " << i;
+            EXPECT_EQ(withdrawn.count(i) != 0, found == items.end())
+                << when << ": Sample Service " << i;
             if (found == items.end()) continue;
             const uint32_t host = 0xC0000200u + 10 + (i - 1) % hosts + 1;  // 192.0.2.(10+h)
             EXPECT_EQ(Item(host, 8000 + i, L"/sample/" + std::to_wstring(i)), found->second)

@@ -66,7 +66,8 @@ TEST(BuildQuery, SpreadsWhatFitsOverPacketsAndLeavesOutWhatFitsNowhere) {
     std::vector<KnownAnswer> many;
     std::vector<Question> questions;
     for (int i = 0; i < 300; ++i) many.push_back({kService, 4500, Instance(std::to_string(i))});
-    for (int i = 0; i < 40; ++i) questions.push_back({Instance(std::to_string(i)), RecordType::kTxt});
+    for (int i = 0; i < 40; ++i)
+        questions.push_back({Instance(std::to_string(i)), RecordType::kTxt});
     // In no 120-byte packet; and unencodable, first and last.
     questions.insert(questions.begin() + 3, {{std::string(63, 'x'), std::string(63, 'y')}, 1});
     questions.insert(questions.begin(), {{"bad", ""}, RecordType::kA});
@@ -104,7 +105,8 @@ TEST(BuildQuery, SpreadsWhatFitsOverPacketsAndLeavesOutWhatFitsNowhere) {
 TEST(MessageWriter, TakesWhatFitsWhollyAndLeavesNothingOfWhatItRefuses) {
     MessageWriter writer(kMaxMessageSize, 7, HeaderFlag::kResponse | HeaderFlag::kAuthoritative);
     // An empty label, one of 64 bytes, a name of 257 octets.
-    for (const Name& bad : {Name{"a", ""}, Name{std::string(64, 'a')}, Name(4, std::string(63, 'a'))})
+    const Name longest(4, std::string(63, 'a'));
+    for (const Name& bad : {Name{"a", ""}, Name{std::string(64, 'a')}, longest})
         EXPECT_FALSE(writer.AddQuestion({bad, RecordType::kA}));
     ASSERT_TRUE(writer.AddQuestion({kService, RecordType::kPtr}));
     ResourceRecord ptr = Record(kService, RecordType::kPtr);
