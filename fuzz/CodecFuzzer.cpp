@@ -1,9 +1,12 @@
 // Fuzzes the codec with arbitrary packets: parsing must never read outside the input, and
 // whatever parses must survive the library's conversions and a write-and-parse round trip
 // unchanged. A broken invariant aborts, so libFuzzer keeps the input.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "mdns/wire/DnsWire.h"
@@ -57,27 +60,33 @@ void CheckTxtText(const std::vector<std::string>& strings) {
     Require(read == kept);
 }
 
-bool SameRecord(const ResourceRecord& a, const ResourceRecord& b) {
-    // No strings at all is written as the one empty string.
-    const auto txtOf = [](const ResourceRecord& record) {
-        return record.txt.empty() && record.type == RecordType::kTxt
-                   ? std::vector<std::string>{""}
-                   : record.txt;
-    };
-    return a.name == b.name && a.type == b.type && a.rrclass == b.rrclass &&
-           a.cacheFlush == b.cacheFlush && a.ttl == b.ttl && a.ptrTarget == b.ptrTarget &&
-           a.srv.priority == b.srv.priority && a.srv.weight == b.srv.weight &&
-           a.srv.port == b.srv.port && a.srv.target == b.srv.target && a.ipv4 == b.ipv4 &&
-           txtOf(a) == txtOf(b) && a.rdata == b.rdata;
+// No strings at all is written as the one empty string.
+auto Fields(const ResourceRecord& r, const std::vector<std::string>& txt) {
+    return std::tie(r.name, r.type, r.rrclass, r.cacheFlush, r.ttl, r.ptrTarget, r.srv.priority,
+                    r.srv.weight, r.srv.port, r.srv.target, r.ipv4, txt, r.rdata);
 }
 
-bool SameRecords(const std::vector<ResourceRecord>& a, const std::vector<ResourceRecord>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (!SameRecord(a[i], b[i])) return false;
-    }
-    return true;
+bool SameRecord(const ResourceRecord& written, const ResourceRecord& given) {
+    const std::vector<std::string> sent = given.type == RecordType::kTxt && given.txt.empty()
+                                              ? std::vector<std::string>{""}
+                                              : given.txt;
+    return Fields(written, written.txt) == Fields(given, sent);
 }
+
+bool SameQuestion(const Question& a, const Question& b) {
+    return std::tie(a.name, a.type, a.qclass, a.unicastResponse) ==
+           std::tie(b.name, b.type, b.qclass, b.unicastResponse);
+}
+
+template <class Item, class Same>
+bool SameList(const std::vector<Item>& a, const std::vector<Item>& b, Same same) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), same);
+}
+
+using Sections = std::pair<Section, const std::vector<ResourceRecord> Message::*>[3];
+const Sections kSections = {{Section::kAnswer, &Message::answers},
+                            {Section::kAuthority, &Message::authorities},
+                            {Section::kAdditional, &Message::additionals}};
 
 // Writes the message again; when all of it fits, it must parse back to the same message.
 void CheckRoundTrip(const Message& message) {
@@ -85,28 +94,17 @@ void CheckRoundTrip(const Message& message) {
     for (const Question& question : message.questions) {
         if (!writer.AddQuestion(question)) return;
     }
-    const std::pair<Section, const std::vector<ResourceRecord>*> sections[] = {
-        {Section::kAnswer, &message.answers},
-        {Section::kAuthority, &message.authorities},
-        {Section::kAdditional, &message.additionals}};
-    for (const auto& [section, records] : sections) {
-        for (const ResourceRecord& record : *records) {
+    for (const auto& [section, records] : kSections) {
+        for (const ResourceRecord& record : message.*records) {
             if (!writer.AddRecord(section, record)) return;
         }
     }
     Message again;
     Require(ParseMessage(writer.Bytes().data(), writer.Bytes().size(), again));
     Require(again.header.id == message.header.id && again.header.flags == message.header.flags);
-    Require(again.questions.size() == message.questions.size());
-    for (size_t i = 0; i < again.questions.size(); ++i) {
-        const Question& a = again.questions[i];
-        const Question& b = message.questions[i];
-        Require(a.name == b.name && a.type == b.type && a.qclass == b.qclass &&
-                a.unicastResponse == b.unicastResponse);
-    }
-    Require(SameRecords(again.answers, message.answers));
-    Require(SameRecords(again.authorities, message.authorities));
-    Require(SameRecords(again.additionals, message.additionals));
+    Require(SameList(again.questions, message.questions, SameQuestion));
+    for (const auto& [section, records] : kSections)
+        Require(SameList(again.*records, message.*records, SameRecord));
 }
 
 void CheckName(const Name& name) {
@@ -137,9 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ParseMessage(data, size, message, &error)) {
         Require(size <= kMaxMessageSize && error == ParseError::kNone);
         for (const Question& question : message.questions) CheckName(question.name);
-        CheckRecords(message.answers);
-        CheckRecords(message.authorities);
-        CheckRecords(message.additionals);
+        for (const auto& section : kSections) CheckRecords(message.*section.second);
         CheckRoundTrip(message);
     } else {
         Require(error != ParseError::kNone && message.questions.empty() &&

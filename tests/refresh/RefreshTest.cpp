@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "discovery/ServiceItemId.h"
 #include "module/ComPtr.h"
@@ -26,11 +29,8 @@ int EnvInt(const char* name) {
 
 std::wstring SampleName(int i) { return L"Sample Service " + std::to_wstring(i); }
 
-struct Item {
-    uint32_t address;
-    uint16_t port;
-    std::wstring path;
-};
+// Address, port, path.
+using Item = std::tuple<uint32_t, uint16_t, std::wstring>;
 
 class RefreshTest : public testing::Test {
 protected:
@@ -81,18 +81,12 @@ protected:
                        const std::string& when) {
         for (int i = 1; i <= services; ++i) {
             const auto found = items.find(SampleName(i));
-            if (withdrawn.count(i)) {
-                EXPECT_EQ(found, items.end()) << when << ": withdrawn Sample Service " << i;
-                continue;
-            }
-            if (found == items.end()) {
-                ADD_FAILURE() << when << ": Sample Service " << i << " is missing";
-                continue;
-            }
+            EXPECT_EQ(withdrawn.count(i) != 0, found == items.end())
+                << when << ": Sample Service " << i;
+            if (found == items.end()) continue;
             const uint32_t host = 0xC0000200u + 10 + (i - 1) % hosts + 1;  // 192.0.2.(10+h)
-            EXPECT_EQ(found->second.address, host) << when << ": Sample Service " << i;
-            EXPECT_EQ(found->second.port, 8000 + i) << when;
-            EXPECT_EQ(found->second.path, L"/sample/" + std::to_wstring(i)) << when;
+            EXPECT_EQ(Item(host, 8000 + i, L"/sample/" + std::to_wstring(i)), found->second)
+                << when;
         }
         EXPECT_EQ(items.size(), size_t(services) - withdrawn.size()) << when;
     }
@@ -102,27 +96,14 @@ protected:
     static bool Withdraw(const std::wstring& name) {
         const char* control = std::getenv("TESTNET_CONTROL");
         if (!control) return false;
-        std::wstring dir = L"Z:";
-        for (const char* c = control; *c; ++c) dir += *c == '/' ? L'\\' : wchar_t(*c);
-        const std::wstring request = dir + L"\\withdraw", answer = dir + L"\\withdrawn";
-        DeleteFileW(answer.c_str());
-        const HANDLE file = CreateFileW((request + L".new").c_str(), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_ALWAYS, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        const std::string text(name.begin(), name.end());
-        DWORD written = 0;
-        WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
-        CloseHandle(file);
-        if (!MoveFileW((request + L".new").c_str(), request.c_str())) return false;
+        const std::string dir = std::string("Z:") + control + "/";
+        std::remove((dir + "withdrawn").c_str());
+        std::ofstream(dir + "withdraw.new") << std::string(name.begin(), name.end());
+        if (std::rename((dir + "withdraw.new").c_str(), (dir + "withdraw").c_str()) != 0)
+            return false;
         for (int waited = 0; waited < 200; ++waited, Sleep(50)) {
-            const HANDLE reply = CreateFileW(answer.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                             OPEN_EXISTING, 0, nullptr);
-            if (reply == INVALID_HANDLE_VALUE) continue;
-            char said[3] = {};
-            DWORD read = 0;
-            ReadFile(reply, said, 2, &read, nullptr);
-            CloseHandle(reply);
-            return std::string(said) == "ok";
+            std::string said;
+            if (std::ifstream(dir + "withdrawn") >> said) return said == "ok";
         }
         return false;
     }

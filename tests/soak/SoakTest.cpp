@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
-#include <winternl.h>
 
 #include <gtest/gtest.h>
 
@@ -27,8 +26,7 @@ int EnvInt(const char* name, int fallback) {
 
 // The library's entry points, from one LoadLibrary that FreeLibrary ends.
 struct Library {
-    Library() : module(LoadLibraryW(L"mDNS.dll")) {
-        if (!module) return;
+    Library() {
         Get(initialize, "DNSServicesInitialize");
         Get(finalize, "DNSServicesFinalize");
         Get(create, "DNSBrowserCreateW");
@@ -36,16 +34,14 @@ struct Library {
         Get(stop, "DNSBrowserStopServiceSearch");
         Get(release, "DNSBrowserRelease");
     }
-    ~Library() {
-        if (module) FreeLibrary(module);
-    }
+    ~Library() { FreeLibrary(module); }
     template <class Function>
     void Get(Function*& function, const char* name) {
         function = reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     }
     bool Loaded() const { return initialize && finalize && create && start && stop && release; }
 
-    HMODULE module;
+    HMODULE module = LoadLibraryW(L"mDNS.dll");
     decltype(DNSServicesInitialize)* initialize = nullptr;
     decltype(DNSServicesFinalize)* finalize = nullptr;
     decltype(DNSBrowserCreateW)* create = nullptr;
@@ -54,20 +50,41 @@ struct Library {
     decltype(DNSBrowserRelease)* release = nullptr;
 };
 
-// What one browse delivered, and whether anything came once it was closed.
+enum class Action { None, Stop, Release, Finalize, NewBrowser };
+
+// What one browse delivered, and whether anything came once it was closed. With an action,
+// its first event makes that one call back into the library, and keeps its status.
 struct Browse {
-    static void MDNS_CALL OnEvent(void* context, DNSBrowserRef, intptr_t, const BrowserEvent* event) {
+    explicit Browse(const Library& library, Action reentry = Action::None)
+        : dll(library), action(reentry) {}
+
+    static void MDNS_CALL OnEvent(void* context, DNSBrowserRef browser, intptr_t,
+                                  const BrowserEvent* event) {
         auto* self = static_cast<Browse*>(context);
         if (self->closed) ++self->late;
+        if (self->action != Action::None && !self->acted.exchange(true)) self->Reenter(browser);
         if (event && event->type == kDNSBrowserEventTypeResolved && event->resolved) {
             ++self->events;
             self->names.insert(event->resolved->name);
         }
     }
 
+    void Reenter(DNSBrowserRef browser) {
+        switch (action) {
+            case Action::Stop: status = dll.stop(browser, 0); break;
+            case Action::Release: status = dll.release(browser, 0); break;
+            case Action::Finalize: status = dll.finalize(); break;
+            default:
+                status = dll.create(0, [](void*, DNSBrowserRef, intptr_t, const BrowserEvent*) {},
+                                    nullptr, &extra);
+                if (status == kDNSNoErr)
+                    status = dll.start(extra, kDNSBrowserFlagAutoResolve, L"_http._tcp", L".local");
+        }
+    }
+
     // The folder's sequence; when `finalizeOnly`, the search is left running for
     // DNSServicesFinalize to end.
-    bool Run(const Library& dll, DWORD milliseconds, bool finalizeOnly = false) {
+    bool Run(DWORD milliseconds, bool finalizeOnly = false) {
         if (dll.initialize(0, 0) != kDNSNoErr) return false;
         DNSBrowserRef browser = nullptr;
         bool ok = dll.create(0, &OnEvent, this, &browser) == kDNSNoErr &&
@@ -76,6 +93,7 @@ struct Browse {
         if (browser && !finalizeOnly) {
             ok = dll.stop(browser, 0) == kDNSNoErr && ok;
             ok = dll.release(browser, 0) == kDNSNoErr && ok;
+            if (extra) dll.release(extra, 0);
             closed = true;
         }
         ok = dll.finalize() == kDNSNoErr && ok;
@@ -83,18 +101,24 @@ struct Browse {
         return ok;
     }
 
-    std::set<std::wstring> names;
-    std::atomic<bool> closed{false};
-    std::atomic<int> late{0};
-    std::atomic<int> events{0};
-};
+    static DWORD WINAPI RunForASecond(void* self) { return static_cast<Browse*>(self)->Run(1000); }
 
-size_t SamplesFound(const Browse& browse, int services) {
-    size_t found = 0;
-    for (int i = 1; i <= services; ++i)
-        found += browse.names.count(L"Sample Service " + std::to_wstring(i));
-    return found;
-}
+    // How many of the test network's samples it found.
+    size_t Samples(int services) const {
+        size_t found = 0;
+        for (int i = 1; i <= services; ++i)
+            found += names.count(L"Sample Service " + std::to_wstring(i));
+        return found;
+    }
+
+    const Library& dll;
+    const Action action;
+    std::set<std::wstring> names;
+    std::atomic<bool> closed{false}, acted{false};
+    std::atomic<int> late{0}, events{0};
+    DNSStatus status = 1;
+    DNSBrowserRef extra = nullptr;
+};
 
 struct Usage {
     int threads = 0;
@@ -102,32 +126,13 @@ struct Usage {
     long long privateKb = 0;  // PagefileUsage: Wine leaves PrivateUsage 0
 };
 
-// Wine's GetProcessHandleCount answers 0; the system's handle table has the count.
+// Wine's GetProcessHandleCount answers 0: every handle value is asked about instead, as
+// the handle table hands out the lowest free one.
 unsigned long HandleCount() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count) return count;
-    struct Entry {
-        PVOID object;
-        ULONG_PTR process, handle;
-        ULONG access;
-        USHORT backTrace, type;
-        ULONG attributes, reserved;
-    };
-    struct Table {
-        ULONG_PTR count, reserved;
-        Entry entries[1];
-    };
-    using Query = NTSTATUS(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    constexpr ULONG kExtendedHandleInformation = 64;
-    std::vector<char> buffer(4 << 20);
-    ULONG size = 0;
-    if (!query || query(kExtendedHandleInformation, buffer.data(), ULONG(buffer.size()), &size) != 0)
-        return 0;
-    const auto* table = reinterpret_cast<const Table*>(buffer.data());
-    for (ULONG_PTR i = 0; i < table->count; ++i)
-        count += table->entries[i].process == GetCurrentProcessId();
+    unsigned long count = 0;
+    DWORD flags = 0;
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4)
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
     return count;
 }
 
@@ -147,65 +152,55 @@ Usage Measure() {
     return usage;
 }
 
-// Every round loads the library afresh, so its first browse is one after a load. The
-// process holds ws2_32.dll, as Explorer's does; ReloadedLibraryBrowsesAgain is the case
-// without.
-TEST(SoakTest, BackToBackBrowsesAreNeverShort) {
-    ASSERT_NE(LoadLibraryW(L"ws2_32.dll"), nullptr);
-    const int rounds = EnvInt("SOAK_ROUNDS", 5);
+// Loads the library `loads` times afresh, each time for `browses` back-to-back browses that
+// must each find every sample of the test network.
+void BrowseAfterLoads(int loads, int browses) {
     const int services = EnvInt("TESTNET_SERVICES", 0);
     ASSERT_GT(services, 0);
     int shortBrowses = 0;
-    size_t least = size_t(services);
-    for (int round = 1; round <= rounds; ++round) {
+    for (int load = 1; load <= loads; ++load) {
         Library dll;
         ASSERT_TRUE(dll.Loaded());
-        for (int i = 1; i <= 20; ++i) {
-            Browse browse;
-            ASSERT_TRUE(browse.Run(dll, 500));
-            const size_t found = SamplesFound(browse, services);
-            least = std::min(least, found);
-            if (found < size_t(services)) {
-                ++shortBrowses;
-                ADD_FAILURE() << "round " << round << " browse " << i << ": " << found << " of "
-                              << services;
-            }
+        for (int i = 1; i <= browses; ++i) {
+            Browse browse{dll};
+            EXPECT_TRUE(browse.Run(500)) << "load " << load << " browse " << i;
+            shortBrowses += browse.Samples(services) < size_t(services);
+            EXPECT_EQ(size_t(services), browse.Samples(services))
+                << "load " << load << " browse " << i;
         }
     }
-    std::printf("soak: %d browses of %d services, %d short, the least %zu\n", rounds * 20,
-                services, shortBrowses, least);
+    std::printf("soak: %d browses of %d services, %d short\n", loads * browses, services,
+                shortBrowses);
+}
+
+// The first browse of every load is one after a load. The process holds ws2_32.dll, as
+// Explorer's does.
+TEST(SoakTest, BackToBackBrowsesAreNeverShort) {
+    ASSERT_NE(LoadLibraryW(L"ws2_32.dll"), nullptr);
+    BrowseAfterLoads(EnvInt("SOAK_ROUNDS", 5), 20);
 }
 
 // Unloading mDNS.dll unloads ws2_32.dll where nothing else holds it; under Wine a ws2_32
 // loaded again refuses bind (bench/WinsockReload.cpp shows it). The library must browse
 // after a reload all the same.
-TEST(SoakTest, ReloadedLibraryBrowsesAgain) {
-    for (int load = 1; load <= 3; ++load) {
-        Library dll;
-        ASSERT_TRUE(dll.Loaded());
-        Browse browse;
-        EXPECT_TRUE(browse.Run(dll, 500)) << "load " << load;
-        EXPECT_EQ(SamplesFound(browse, EnvInt("TESTNET_SERVICES", 0)),
-                  size_t(EnvInt("TESTNET_SERVICES", 0))) << "load " << load;
-    }
-}
+TEST(SoakTest, ReloadedLibraryBrowsesAgain) { BrowseAfterLoads(3, 1); }
 
-// The tenth browse sets the baseline of threads and handles: by then the library and the
-// system have loaded what they keep while loaded. Private memory moves by a few hundred kB from browse to browse with what
-// the heap keeps after a flood, so a leak shows as growth: the mean of the last ten
-// browses against that of the ten after the first. The loop reports nothing until it
-// ends, as a failure report would start a thread of gtest's.
-constexpr long long kMemoryGrowthKb = 128;
-
+// The system makes a handle or two lazily within the first browses and the record cache
+// fills to its bounds, so the tenth browse sets the baseline of threads and handles. Private
+// memory moves by a few hundred kB from browse to browse with what the heap keeps after a
+// flood, so a leak shows as growth: the mean of the last ten browses against that of
+// browses 11-20. The loop reports nothing until it ends, as a failure report would start a
+// thread of gtest's.
 TEST(FloodTest, BrowsesLeaveNothingBehindAndDeliverNothingLate) {
     const int browses = EnvInt("SOAK_FLOOD_BROWSES", 50);
+    ASSERT_GE(browses, 30);
     Library dll;
     ASSERT_TRUE(dll.Loaded());
     std::vector<Usage> after;
     int late = 0, events = 0, failed = 0;
     for (int i = 1; i <= browses; ++i) {
-        Browse browse;
-        failed += !browse.Run(dll, 300, i % 2 == 0);
+        Browse browse{dll};
+        failed += !browse.Run(300, i % 2 == 0);
         Sleep(50);  // what would come late has had time to come
         late += browse.late;
         events += browse.events;
@@ -213,134 +208,57 @@ TEST(FloodTest, BrowsesLeaveNothingBehindAndDeliverNothingLate) {
     }
     EXPECT_EQ(failed, 0) << "browses whose calls failed";
     EXPECT_EQ(late, 0) << "events delivered after DNSBrowserRelease or DNSServicesFinalize returned";
-    // The system makes a handle or two lazily within the first browses (they stay, the same
-    // in every later browse): the tenth browse sets the baseline, and a leak shows as growth.
     const Usage& baseline = after[9];
-    Usage most = baseline;
-    int reported = 0;
     for (size_t i = 10; i < after.size(); ++i) {
         const Usage& now = after[i];
-        most.threads = std::max(most.threads, now.threads);
-        most.handles = std::max(most.handles, now.handles);
-        most.privateKb = std::max(most.privateKb, now.privateKb);
-        if ((i + 1) % 10 == 0)
-            std::printf("flood: after browse %zu: %d threads, %lu handles, %lld kB\n", i + 1,
-                        now.threads, now.handles, now.privateKb);
-        if (reported < 5 && (now.threads != baseline.threads || now.handles != baseline.handles)) {
-            ++reported;
-            ADD_FAILURE() << "after browse " << i + 1 << ": " << now.threads << " threads, "
-                          << now.handles << " handles, " << now.privateKb << " kB; after the first "
-                          << baseline.threads << ", " << baseline.handles << ", "
-                          << baseline.privateKb << " kB";
-        }
+        if (now.threads == baseline.threads && now.handles == baseline.handles) continue;
+        ADD_FAILURE() << "after browse " << i + 1 << ": " << now.threads << " threads, "
+                      << now.handles << " handles; after browse 10: " << baseline.threads << ", "
+                      << baseline.handles;
+        break;
     }
     const auto meanKb = [&](size_t from) {
         long long sum = 0;
         for (size_t i = from; i < from + 10; ++i) sum += after[i].privateKb;
         return sum / 10;
     };
-    // The record cache fills to its bounds over the flood's first browses.
-    ASSERT_GE(after.size(), 30u);
     const long long growthKb = meanKb(after.size() - 10) - meanKb(10);
-    EXPECT_LE(growthKb, kMemoryGrowthKb) << "private memory grows from browse to browse";
-    std::printf("flood: %d browses, %d events, %d late; after the first %d threads, %lu handles, "
-                "%lld kB (browse 10); after the others at most %d threads, %lu handles, %lld kB; growth "
-                "from browses 11-20 to the last ten %lld kB\n",
-                browses, events, late, baseline.threads, baseline.handles, baseline.privateKb,
-                most.threads, most.handles, most.privateKb, growthKb);
-}
-
-enum class Action { Stop, Release, Finalize, NewBrowser };
-
-// One call from inside the first event's callback; the status it got back.
-struct Reentry {
-    static void MDNS_CALL OnEvent(void* context, DNSBrowserRef browser, intptr_t,
-                                  const BrowserEvent*) {
-        auto* self = static_cast<Reentry*>(context);
-        if (self->acted.exchange(true)) return;
-        const Library& dll = *self->dll;
-        switch (self->action) {
-            case Action::Stop: self->status = dll.stop(browser, 0); break;
-            case Action::Release: self->status = dll.release(browser, 0); break;
-            case Action::Finalize: self->status = dll.finalize(); break;
-            case Action::NewBrowser:
-                self->status = dll.create(0, &Browse::OnEvent, &self->second, &self->extra);
-                if (self->status == kDNSNoErr)
-                    self->status = dll.start(self->extra, kDNSBrowserFlagAutoResolve, L"_http._tcp",
-                                             L".local");
-                break;
-        }
-        SetEvent(self->done);
-    }
-
-    const Library* dll = nullptr;
-    Action action = Action::Stop;
-    std::atomic<bool> acted{false};
-    DNSStatus status = 1;
-    DNSBrowserRef extra = nullptr;
-    Browse second;
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-};
-
-// The row under way; null once every row is done.
-std::atomic<const char*> g_watchedRow{""};
-HANDLE g_rowStarted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-
-// A deadlocked row ends the whole program, saying which row it was.
-DWORD WINAPI Watchdog(void*) {
-    for (;;) {
-        if (WaitForSingleObject(g_rowStarted, 20000) == WAIT_TIMEOUT) {
-            std::printf("reentry: %s did not return within 20 s: deadlock\n", g_watchedRow.load());
-            std::fflush(stdout);
-            TerminateProcess(GetCurrentProcess(), 3);
-        }
-        if (!g_watchedRow) return 0;
-    }
+    EXPECT_LE(growthKb, 128) << "private memory grows from browse to browse";
+    std::printf("flood: %d browses, %d events, %d late; after browse 10 %d threads, %lu handles, "
+                "%lld kB; after the last %d threads, %lu handles; growth %lld kB\n", browses,
+                events, late, baseline.threads, baseline.handles, baseline.privateKb,
+                after.back().threads, after.back().handles, growthKb);
 }
 
 TEST(SoakTest, CallsFromInsideTheCallbackAnswerWithAStatus) {
-    const struct {
-        const char* name;
-        Action action;
-    } rows[] = {
-        {"DNSBrowserStopServiceSearch", Action::Stop},
-        {"DNSBrowserRelease", Action::Release},
-        {"DNSServicesFinalize", Action::Finalize},
-        {"DNSBrowserCreateW and Start of a new browser", Action::NewBrowser},
-    };
     const DNSStatus known[] = {kDNSNoErr, kDNSBadParamErr, kDNSBadReferenceErr, kDNSBadStateErr,
                                kDNSNoMemoryErr, kDNSNetworkErr};
     Library dll;
     ASSERT_TRUE(dll.Loaded());
-    CloseHandle(CreateThread(nullptr, 0, &Watchdog, nullptr, 0, nullptr));
-    for (const auto& row : rows) {
-        g_watchedRow = row.name;
-        SetEvent(g_rowStarted);
-        Reentry reentry;
-        reentry.dll = &dll;
-        reentry.action = row.action;
-        ASSERT_EQ(dll.initialize(0, 0), kDNSNoErr) << row.name;
-        DNSBrowserRef browser = nullptr;
-        ASSERT_EQ(dll.create(0, &Reentry::OnEvent, &reentry, &browser), kDNSNoErr) << row.name;
-        ASSERT_EQ(dll.start(browser, kDNSBrowserFlagAutoResolve, L"_http._tcp", L".local"), kDNSNoErr);
-        EXPECT_EQ(WaitForSingleObject(reentry.done, 3000), WAIT_OBJECT_0) << row.name << ": no event";
-        Sleep(100);
-        // Whatever the inner call did, these end what is left; their status may say so.
-        dll.stop(browser, 0);
-        dll.release(browser, 0);
-        if (reentry.extra) dll.release(reentry.extra, 0);
-        dll.finalize();
-        EXPECT_NE(std::find(std::begin(known), std::end(known), reentry.status), std::end(known))
-            << row.name << " answered " << reentry.status;
-        std::printf("reentry: %s from the callback answered %ld\n", row.name,
-                    static_cast<long>(reentry.status));
-        CloseHandle(reentry.done);
-        // And the library serves the next browse.
-        Browse after;
-        EXPECT_TRUE(after.Run(dll, 200)) << "after " << row.name;
+    const std::pair<Action, const char*> rows[] = {
+        {Action::Stop, "DNSBrowserStopServiceSearch"},
+        {Action::Release, "DNSBrowserRelease"},
+        {Action::Finalize, "DNSServicesFinalize"},
+        {Action::NewBrowser, "DNSBrowserCreateW and Start of a new browser"},
+    };
+    for (const auto& [action, name] : rows) {
+        // Whatever the inner call did, the browse's own calls end what is left (their status
+        // may say so), on a thread of its own: a deadlock is a thread that never ends. A
+        // second is twice what the first event of every back-to-back browse takes at most.
+        Browse browse{dll, action};
+        const HANDLE thread = CreateThread(nullptr, 0, &Browse::RunForASecond, &browse, 0, nullptr);
+        if (WaitForSingleObject(thread, 20000) == WAIT_TIMEOUT) {
+            std::printf("reentry: %s did not return within 20 s: deadlock\n", name);
+            std::fflush(stdout);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+        CloseHandle(thread);
+        EXPECT_TRUE(browse.acted) << name << ": no event";
+        EXPECT_NE(std::find(std::begin(known), std::end(known), browse.status), std::end(known))
+            << name << " answered " << browse.status;
+        std::printf("reentry: %s from the callback answered %ld\n", name, long(browse.status));
+        EXPECT_TRUE(Browse{dll}.Run(200)) << "the next browse, after " << name;
     }
-    g_watchedRow = nullptr;
-    SetEvent(g_rowStarted);
 }
 
 }  // namespace

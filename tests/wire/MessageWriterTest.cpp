@@ -4,15 +4,17 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "mdns/wire/MessageParser.h"
-#include "mdns/wire/Names.h"
 
 using namespace mdns::wire;
 
 namespace {
 
 const Name kService{"_http", "_tcp", "local"};
+
+Name Instance(const std::string& label) { return {label, "_http", "_tcp", "local"}; }
 
 Message ParseOrFail(const std::vector<uint8_t>& bytes) {
     Message message;
@@ -21,168 +23,136 @@ Message ParseOrFail(const std::vector<uint8_t>& bytes) {
     return message;
 }
 
-KnownAnswer Known(const std::string& instance, uint32_t ttl = 4500) {
-    KnownAnswer answer;
-    answer.name = kService;
-    answer.ttl = ttl;
-    answer.ptrTarget = kService;
-    answer.ptrTarget.insert(answer.ptrTarget.begin(), instance);
-    return answer;
+ResourceRecord Record(const Name& name, uint16_t type) {
+    ResourceRecord record;
+    record.name = name;
+    record.type = type;
+    record.ttl = 120;
+    return record;
 }
 
-Question Ask(const Name& name, uint16_t type, bool unicast = false) {
-    Question question;
-    question.name = name;
-    question.type = type;
-    question.unicastResponse = unicast;
-    return question;
+auto Fields(const ResourceRecord& r) {
+    return std::tie(r.name, r.type, r.rrclass, r.cacheFlush, r.ttl, r.ptrTarget, r.srv.priority,
+                    r.srv.weight, r.srv.port, r.srv.target, r.ipv4, r.txt, r.rdata);
 }
 
 }  // namespace
 
 TEST(BuildQuery, RoundTripsQuestionsAndKnownAnswersCompressed) {
-    const std::vector<Question> questions{Ask(kService, RecordType::kPtr, true),
-                                          Ask({"Printer", "_http", "_tcp", "local"},
-                                              RecordType::kSrv)};
-    const std::vector<KnownAnswer> known{Known("Camera.1"), Known("camera.1", 60)};
-    const auto packets = BuildQuery(questions, known);
+    const std::vector<KnownAnswer> known{{kService, 4500, Instance("Camera.1")},
+                                         {kService, 60, Instance("camera.1")}};
+    const auto packets = BuildQuery({{kService, RecordType::kPtr, kClassIn, true}}, known);
     ASSERT_EQ(1u, packets.size());
-    // Each later name is one label and a pointer, or a pointer alone: 12 + 22 + 14 + 2 * 23.
-    EXPECT_EQ(94u, packets[0].size());
+    // Each answer's name is a pointer, its target one label and a pointer: 12 + 22 + 2 * 23.
+    EXPECT_EQ(80u, packets[0].size());
     const Message message = ParseOrFail(packets[0]);
-    EXPECT_EQ(0, message.header.id);
-    EXPECT_EQ(0, message.header.flags);
-    ASSERT_EQ(2u, message.questions.size());
-    EXPECT_EQ(kService, message.questions[0].name);
+    EXPECT_EQ(std::make_tuple(0, 0), std::tie(message.header.id, message.header.flags));
+    ASSERT_EQ(1u, message.questions.size());
     EXPECT_TRUE(message.questions[0].unicastResponse);
-    EXPECT_FALSE(message.questions[1].unicastResponse);
-    EXPECT_EQ(RecordType::kSrv, message.questions[1].type);
-    EXPECT_EQ(questions[1].name, message.questions[1].name);
     ASSERT_EQ(2u, message.answers.size());
     for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(RecordType::kPtr, message.answers[i].type);
-        EXPECT_EQ(kClassIn, message.answers[i].rrclass);
-        EXPECT_FALSE(message.answers[i].cacheFlush);
-        EXPECT_EQ(known[i].ttl, message.answers[i].ttl);
         // Names differing only in case are not merged by compression: each reads back as given.
-        EXPECT_EQ(known[i].ptrTarget, message.answers[i].ptrTarget);
+        const ResourceRecord& a = message.answers[i];
+        EXPECT_EQ(std::make_tuple(kService, RecordType::kPtr, kClassIn, false, known[i].ttl,
+                                  known[i].ptrTarget),
+                  std::tie(a.name, a.type, a.rrclass, a.cacheFlush, a.ttl, a.ptrTarget));
     }
 }
 
-TEST(BuildQuery, SpreadsKnownAnswersOverPacketsWithTheTruncatedBit) {
-    std::vector<KnownAnswer> known;
-    for (int i = 0; i < 300; ++i) known.push_back(Known("Service number " + std::to_string(i)));
-    const auto packets = BuildQuery({Ask(kService, RecordType::kPtr)}, known, 512);
-    ASSERT_GT(packets.size(), 5u);
-    std::set<std::string> seen;
-    for (size_t i = 0; i < packets.size(); ++i) {
-        EXPECT_LE(packets[i].size(), 512u);
-        const Message message = ParseOrFail(packets[i]);
-        EXPECT_EQ(i == 0 ? 1u : 0u, message.questions.size());
-        EXPECT_EQ(i + 1 < packets.size(), (message.header.flags & HeaderFlag::kTruncated) != 0);
-        EXPECT_FALSE(message.answers.empty());
-        for (const ResourceRecord& answer : message.answers) {
-            EXPECT_TRUE(IsInstanceOf(answer.ptrTarget, kService));
-            EXPECT_TRUE(seen.insert(answer.ptrTarget[0]).second) << "sent twice";
-        }
-    }
-    EXPECT_EQ(known.size(), seen.size());
-}
-
-TEST(BuildQuery, SplitsQuestionsWithoutTheTruncatedBitAndLeavesOutWhatFitsNowhere) {
+// Every packet fits and parses, and none is empty; each question and known answer that can
+// be encoded and fits in a packet goes out once, questions first; a packet carries the
+// truncated bit exactly when the next one holds known answers only.
+TEST(BuildQuery, SpreadsWhatFitsOverPacketsAndLeavesOutWhatFitsNowhere) {
+    std::vector<KnownAnswer> many;
     std::vector<Question> questions;
+    for (int i = 0; i < 300; ++i) many.push_back({kService, 4500, Instance(std::to_string(i))});
     for (int i = 0; i < 40; ++i)
-        questions.push_back(Ask({"Instance " + std::to_string(i), "_http", "_tcp", "local"},
-                                RecordType::kTxt));
-    questions.insert(questions.begin() + 3, Ask({std::string(63, 'x'), std::string(63, 'y')}, 1));
-    // Unencodable, first and last: one that fits nowhere never leaves an empty packet.
-    questions.insert(questions.begin(), Ask({"bad", ""}, RecordType::kA));
-    questions.push_back(Ask({"bad", ""}, RecordType::kA));
-    KnownAnswer tooLong = Known("z");
-    tooLong.ptrTarget = {std::string(63, 'a'), std::string(63, 'b')};
-    const auto packets = BuildQuery(questions, {tooLong}, 120);
-    ASSERT_GT(packets.size(), 2u);
-    size_t asked = 0;
-    for (const auto& packet : packets) {
-        EXPECT_LE(packet.size(), 120u);
-        const Message message = ParseOrFail(packet);
-        EXPECT_EQ(0, message.header.flags);
-        EXPECT_TRUE(message.answers.empty());
-        EXPECT_FALSE(message.questions.empty());
-        asked += message.questions.size();
+        questions.push_back({Instance(std::to_string(i)), RecordType::kTxt});
+    // In no 120-byte packet; and unencodable, first and last.
+    questions.insert(questions.begin() + 3, {{std::string(63, 'x'), std::string(63, 'y')}, 1});
+    questions.insert(questions.begin(), {{"bad", ""}, RecordType::kA});
+    questions.push_back({{"bad", ""}, RecordType::kA});
+    const KnownAnswer tooLong{kService, 4500, {std::string(63, 'a'), std::string(63, 'b')}};
+    using Row = std::tuple<std::vector<Question>, std::vector<KnownAnswer>, size_t, size_t, size_t>;
+    for (const auto& [asking, known, maxSize, asked, answered] : std::vector<Row>{
+             {{{kService, RecordType::kPtr}}, many, 512, 1, 300},
+             {questions, {tooLong}, 120, 40, 0},
+             {{}, {}, kDefaultQuerySize, 0, 0}}) {
+        const auto packets = BuildQuery(asking, known, maxSize);
+        std::vector<Message> messages;
+        for (const auto& packet : packets) {
+            EXPECT_LE(packet.size(), maxSize);
+            messages.push_back(ParseOrFail(packet));
+        }
+        size_t questionsSeen = 0;
+        std::set<std::string> instancesSeen;
+        for (size_t i = 0; i < messages.size(); ++i) {
+            const Message& m = messages[i];
+            EXPECT_FALSE(m.questions.empty() && m.answers.empty()) << "an empty packet";
+            EXPECT_TRUE(m.questions.empty() || instancesSeen.empty()) << "asked after answers";
+            const bool answersFollow = i + 1 < messages.size() && messages[i + 1].questions.empty();
+            EXPECT_EQ(answersFollow ? HeaderFlag::kTruncated : 0, m.header.flags) << i;
+            questionsSeen += m.questions.size();
+            for (const ResourceRecord& answer : m.answers)
+                EXPECT_TRUE(instancesSeen.insert(answer.ptrTarget[0]).second) << "sent twice";
+        }
+        EXPECT_EQ(std::tie(asked, answered), std::make_tuple(questionsSeen, instancesSeen.size()));
     }
-    EXPECT_EQ(40u, asked);
-    EXPECT_TRUE(BuildQuery({}, {}).empty());
 }
 
-TEST(MessageWriter, RefusesWhatCannotBeEncodedAndTakesBackWhatDidNotFit) {
-    MessageWriter writer(100);
-    EXPECT_FALSE(writer.AddQuestion(Ask({"a", ""}, 1)));
-    EXPECT_FALSE(writer.AddQuestion(Ask({std::string(64, 'a')}, 1)));
-    EXPECT_FALSE(writer.AddQuestion(Ask(Name(4, std::string(63, 'a')), 1)));
-    EXPECT_EQ(kHeaderSize, writer.Bytes().size());
-    // Too big once its data is written: neither its bytes nor its names may stay behind,
-    // or a later name would point at bytes that were taken back.
-    ResourceRecord large;
-    large.name = {"gone", "local"};
-    large.type = RecordType::kPtr;
-    large.ptrTarget = {std::string(50, 'p'), "gone", "local"};
-    large.ptrTarget.insert(large.ptrTarget.begin(), std::string(40, 'q'));
-    EXPECT_FALSE(writer.AddRecord(Section::kAnswer, large));
-    EXPECT_EQ(kHeaderSize, writer.Bytes().size());
-    ResourceRecord small;
-    small.name = {"x", "gone", "local"};
-    small.type = RecordType::kA;
-    small.ipv4 = 0xC0000202;
-    ASSERT_TRUE(writer.AddRecord(Section::kAnswer, small));
-    EXPECT_FALSE(writer.AddQuestion(Ask(kService, 12))) << "questions come before records";
-    const Message message = ParseOrFail(writer.Bytes());
-    ASSERT_EQ(1u, message.answers.size());
-    EXPECT_EQ(small.name, message.answers[0].name);
-    EXPECT_EQ(0xC0000202u, message.answers[0].ipv4);
-}
-
-TEST(MessageWriter, WritesEveryRecordKindInSectionOrder) {
+// Rows are added in turn. What the writer refuses leaves nothing behind, neither bytes nor
+// names that a later record could point at; what it takes reads back as given.
+TEST(MessageWriter, TakesWhatFitsWhollyAndLeavesNothingOfWhatItRefuses) {
     MessageWriter writer(kMaxMessageSize, 7, HeaderFlag::kResponse | HeaderFlag::kAuthoritative);
-    const Name instance{"Web", "_http", "_tcp", "local"};
-    ResourceRecord ptr;
-    ptr.name = kService;
-    ptr.type = RecordType::kPtr;
-    ptr.ptrTarget = instance;
-    ResourceRecord srv;
-    srv.name = instance;
-    srv.type = RecordType::kSrv;
+    // An empty label, one of 64 bytes, a name of 257 octets.
+    const Name longest(4, std::string(63, 'a'));
+    for (const Name& bad : {Name{"a", ""}, Name{std::string(64, 'a')}, longest})
+        EXPECT_FALSE(writer.AddQuestion({bad, RecordType::kA}));
+    ASSERT_TRUE(writer.AddQuestion({kService, RecordType::kPtr}));
+    ResourceRecord ptr = Record(kService, RecordType::kPtr);
+    ResourceRecord srv = Record(Instance("W"), RecordType::kSrv);
+    ResourceRecord txt = Record(Instance("W"), RecordType::kTxt), txt256 = txt, txt255 = txt;
+    ResourceRecord big = Record({"gone", "local"}, RecordType::kNsec);
+    ResourceRecord a = Record({"x", "gone", "local"}, RecordType::kA);
+    ResourceRecord aaaa = Record({"host", "local"}, RecordType::kAaaa);
+    ptr.ptrTarget = Instance("W");
     srv.cacheFlush = true;
     srv.srv = {1, 2, 8080, {"host", "local"}};
-    ResourceRecord txt;
-    txt.name = instance;
-    txt.type = RecordType::kTxt;
-    ResourceRecord aaaa;
-    aaaa.name = {"host", "local"};
-    aaaa.type = RecordType::kAaaa;
+    txt256.txt = {"path=/", std::string(256, 'x')};
+    txt255.txt = {"path=/", std::string(255, 'x')};
+    big.rdata.assign(kMaxMessageSize, 0);  // too big once its name is written
+    a.ipv4 = 0xC0000202;
     aaaa.rdata.assign(16, 0x20);
-    ASSERT_TRUE(writer.AddRecord(Section::kAnswer, ptr));
-    ASSERT_TRUE(writer.AddRecord(Section::kAdditional, srv));
-    EXPECT_FALSE(writer.AddRecord(Section::kAuthority, srv));
-    ASSERT_TRUE(writer.AddRecord(Section::kAdditional, txt));
-    txt.txt = {"path=/", std::string(256, 'x')};
-    EXPECT_FALSE(writer.AddRecord(Section::kAdditional, txt));
-    txt.txt.back().pop_back();
-    ASSERT_TRUE(writer.AddRecord(Section::kAdditional, txt));
-    ASSERT_TRUE(writer.AddRecord(Section::kAdditional, aaaa));
-    EXPECT_EQ(5u, writer.RecordCount());
-
+    std::vector<ResourceRecord> taken;
+    using Row = std::tuple<Section, ResourceRecord, bool>;
+    for (const auto& [section, record, takes] : std::vector<Row>{
+             {Section::kAnswer, ptr, true},
+             {Section::kAdditional, srv, true},
+             {Section::kAuthority, srv, false},  // sections come in order
+             {Section::kAdditional, txt, true},
+             {Section::kAdditional, txt256, false},
+             {Section::kAdditional, txt255, true},
+             {Section::kAdditional, big, false},
+             {Section::kAdditional, a, true},
+             {Section::kAdditional, aaaa, true}}) {
+        const size_t before = writer.Bytes().size();
+        EXPECT_EQ(takes, writer.AddRecord(section, record)) << record.type;
+        if (takes)
+            taken.push_back(record);
+        else
+            EXPECT_EQ(before, writer.Bytes().size()) << record.type;
+    }
+    EXPECT_FALSE(writer.AddQuestion({kService, RecordType::kPtr})) << "questions come first";
     const Message message = ParseOrFail(writer.Bytes());
-    EXPECT_EQ(7, message.header.id);
-    EXPECT_EQ(HeaderFlag::kResponse | HeaderFlag::kAuthoritative, message.header.flags);
+    EXPECT_EQ(std::make_tuple(7, HeaderFlag::kResponse | HeaderFlag::kAuthoritative),
+              std::tie(message.header.id, message.header.flags));
+    EXPECT_EQ(1u, message.questions.size());
     ASSERT_EQ(1u, message.answers.size());
-    EXPECT_EQ(instance, message.answers[0].ptrTarget);
-    ASSERT_EQ(4u, message.additionals.size());
-    EXPECT_TRUE(message.additionals[0].cacheFlush);
-    EXPECT_EQ(8080, message.additionals[0].srv.port);
-    EXPECT_EQ((Name{"host", "local"}), message.additionals[0].srv.target);
-    EXPECT_EQ(std::vector<std::string>{""}, message.additionals[1].txt)
-        << "no strings is sent as the one empty string";
-    EXPECT_EQ((std::vector<std::string>{"path=/", std::string(255, 'x')}), message.additionals[2].txt);
-    EXPECT_EQ(aaaa.rdata, message.additionals[3].rdata);
+    ASSERT_EQ(taken.size() - 1, message.additionals.size());
+    for (size_t i = 0; i < taken.size(); ++i) {
+        ResourceRecord expected = taken[i];
+        if (expected.type == RecordType::kTxt && expected.txt.empty()) expected.txt = {""};
+        const ResourceRecord& got = i ? message.additionals[i - 1] : message.answers[0];
+        EXPECT_TRUE(Fields(expected) == Fields(got)) << "record " << i << " of type " << got.type;
+    }
 }
