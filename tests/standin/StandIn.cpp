@@ -50,8 +50,6 @@ struct DNSBrowser {
             }
             ResolvedServiceData data{};
             data.name = queued.name.c_str();
-            data.type = L"_http._tcp";
-            data.domain = L".local";
             data.address = queued.address;
             data.txt = queued.txt.data();
             data.txtSize = static_cast<uint32_t>(queued.txt.size());
