@@ -4,6 +4,7 @@
 #include <string>
 
 #include "discovery/ServiceItemId.h"
+#include "module/StartupCalls.h"
 #include "view/CEnumIdList.h"
 
 namespace {
@@ -14,6 +15,31 @@ LONG LockCount() { return Module().GetLockCount(); }
 int g_allocationsBeforeFailure = 0;
 LPVOID WINAPI AllocateUntilCountedOut(SIZE_T size) {
     return --g_allocationsBeforeFailure == 0 ? nullptr : CoTaskMemAlloc(size);
+}
+
+// The shell's allocator, counting the blocks handed back to it.
+class FreeCounter : public IMalloc {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** out) override { *out = nullptr; return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(void*) Alloc(SIZE_T bytes) override { return CoTaskMemAlloc(bytes); }
+    STDMETHODIMP_(void*) Realloc(void*, SIZE_T) override { return nullptr; }
+    STDMETHODIMP_(void) Free(void* block) override {
+        ++frees;
+        CoTaskMemFree(block);
+    }
+    STDMETHODIMP_(SIZE_T) GetSize(void*) override { return 0; }
+    STDMETHODIMP_(int) DidAlloc(void*) override { return 0; }
+    STDMETHODIMP_(void) HeapMinimize() override {}
+
+    int frees = 0;
+};
+FreeCounter g_freeCounter;
+
+HRESULT WINAPI GiveFreeCounter(IMalloc** allocator) {
+    *allocator = &g_freeCounter;
+    return S_OK;
 }
 
 // The names of what Next hands out, each copy freed at once.
@@ -34,7 +60,10 @@ class Enumerator : public ::testing::Test {
 protected:
     void SetUp() override {
         m_before = LockCount();
+        g_freeCounter.frees = 0;
+        g_getShellAllocator = GiveFreeCounter;
         ASSERT_EQ(S_OK, CreateObject(&m_enumerator));
+        g_getShellAllocator = SHGetMalloc;
         m_enumerator->AddRef();
         for (const wchar_t* name : {L"A", L"B", L"C", L"A"}) {
             const ServiceAddress address{};
@@ -47,6 +76,7 @@ protected:
     void TearDown() override {
         if (m_enumerator) m_enumerator->Release();
         EXPECT_EQ(m_before, LockCount());
+        EXPECT_EQ(4, g_freeCounter.frees);  // the items go with the last enumerator reading them
     }
 
     LONG m_before = 0;
