@@ -2,9 +2,6 @@
 // from a thread of its own while a search runs, one at a time, none after release.
 #include "tests/standin/StandIn.h"
 
-#include <windows.h>
-
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -25,8 +22,6 @@ DNSStatus g_status[kCallCount];
 bool g_writeHandleOnFailure;
 std::vector<QueuedEvent> g_events;
 std::string g_log, g_logCopy;
-std::atomic<bool> g_deliveryFault{false};
-std::atomic<int> g_inCallback{0};
 
 // Logs a call, or with kCallCount an event delivered, and gives the scripted status.
 DNSStatus Record(int call, char letter) {
@@ -45,7 +40,7 @@ struct DNSBrowser {
     std::condition_variable wake;
     bool stopping = false;
 
-    void Deliver(DWORD callerThread, const std::vector<QueuedEvent>& events) {
+    void Deliver(const std::vector<QueuedEvent>& events) {
         for (const QueuedEvent& queued : events) {
             {
                 std::unique_lock<std::mutex> guard(lock);
@@ -55,17 +50,12 @@ struct DNSBrowser {
             }
             ResolvedServiceData data{};
             data.name = queued.name.c_str();
-            data.type = L"_http._tcp";
-            data.domain = L".local";
             data.address = queued.address;
             data.txt = queued.txt.data();
             data.txtSize = static_cast<uint32_t>(queued.txt.size());
             const BrowserEvent event{queued.type, &data};
-            if (GetCurrentThreadId() == callerThread || g_inCallback.fetch_add(1) != 0)
-                g_deliveryFault = true;
             Record(kCallCount, 'E');
             callback(context, this, 0, &event);
-            g_inCallback.fetch_sub(1);
         }
     }
     void Stop() {
@@ -83,7 +73,6 @@ STANDIN_API void StandInReset() {
     g_writeHandleOnFailure = false;
     g_events.clear();
     g_log.clear();
-    g_deliveryFault = false;
 }
 
 STANDIN_API void StandInFailCall(int call, DNSStatus status, bool writeHandle) {
@@ -104,8 +93,6 @@ STANDIN_API const char* StandInCallLog() {
     return g_logCopy.c_str();
 }
 
-STANDIN_API bool StandInDeliveryFault() { return g_deliveryFault; }
-
 extern "C" {
 
 DNSStatus MDNS_CALL DNSServicesInitialize(DNSFlags, uint32_t) { return Record(kCallInitialize, 'I'); }
@@ -125,8 +112,7 @@ DNSStatus MDNS_CALL DNSBrowserStartServiceSearchW(DNSBrowserRef browser, DNSFlag
     const DNSStatus status = Record(kCallStart, 'S');
     if (status != kDNSNoErr) return status;
     std::lock_guard<std::mutex> guard(g_lock);
-    browser->searchThread =
-        std::thread(&DNSBrowser::Deliver, browser, GetCurrentThreadId(), g_events);
+    browser->searchThread = std::thread(&DNSBrowser::Deliver, browser, g_events);
     return status;
 }
 

@@ -34,7 +34,5 @@ STANDIN_API void StandInQueueEvent(uint32_t type, const wchar_t* name, const Ser
 // The calls made since the last reset, one letter each: I C S T R F (initialize, create,
 // start, stop, release, finalize), and E for every event delivered. Valid until the next call.
 STANDIN_API const char* StandInCallLog();
-// True when any event was delivered on the caller's own thread, or two at once.
-STANDIN_API bool StandInDeliveryFault();
 
 inline std::string StandInLog() { return StandInCallLog(); }
