@@ -34,7 +34,8 @@ constexpr int kRefreshPercents[] = {80, 85, 90, 95};
 constexpr int kRefreshPoints = 4;
 // A responder spreads an answer over packets only when one is full, and a loaded one sends
 // the rest well after the first. A packet with room left ends its answer: what that host
-// left out has gone. After a fuller one, more may follow.
+// left out is asked for by name, and gone if it stays unanswered. After a fuller one, more
+// may follow.
 constexpr size_t kLastPacketMax = 1200;
 
 Clock::time_point RefreshPoint(const RecordLife& life, int point) {
