@@ -33,9 +33,9 @@ constexpr size_t kMaxHosts = 2 * Search::kMaxInstances;
 constexpr int kRefreshPercents[] = {80, 85, 90, 95};
 constexpr int kRefreshPoints = 4;
 // A responder spreads an answer over packets only when one is full, and a loaded one sends
-// the rest well after the first. A packet with room left ends its answer: what that host
-// left out is asked for by name, and gone if it stays unanswered. After a fuller one, more
-// may follow.
+// the rest well after the first, or only once its records may be multicast again. So only
+// an answer whole in its first packet, one with room left, is taken as all its host has:
+// what that host left out is asked for by name, and gone if it stays unanswered.
 constexpr size_t kLastPacketMax = 1200;
 
 Clock::time_point RefreshPoint(const RecordLife& life, int point) {
@@ -113,14 +113,14 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
             m_cache->Add(record, interfaceIndex, now);
         });
     }
-    bool answerEnded = false;
+    bool answersBrowse = false;
     forEachRecord([&](const wire::ResourceRecord& record) {
         if (record.type != wire::RecordType::kPtr || record.rrclass != wire::kClassIn) return;
-        if (source != 0 && size <= kLastPacketMax && wire::NameKey(record.name) == m_serviceKey &&
-            m_answeredBy.insert(source).second)
-            answerEnded = true;
+        answersBrowse = answersBrowse || wire::NameKey(record.name) == m_serviceKey;
         OnPtr(record, interfaceIndex, now);
     });
+    const bool firstFromHost = answersBrowse && source != 0 && m_heardFrom.insert(source).second;
+    const bool answerEnded = firstFromHost && size <= kLastPacketMax && m_answeredBy.insert(source).second;
     forEachRecord([&](const wire::ResourceRecord& record) {
         if (record.rrclass != wire::kClassIn) return;
         if (record.type != wire::RecordType::kSrv && record.type != wire::RecordType::kTxt) return;

@@ -131,8 +131,9 @@ private:
     // its address (which may complete any instance on it).
     std::vector<std::string> m_touched;
     bool m_hostBecameKnown = false;
-    // Responders whose answer to the browse question has ended, by address; and when cached
-    // instances whose host has not are trusted.
+    // Responders heard answering the browse question, and those whose whole answer came in
+    // one packet, by address; and when cached instances of the others are trusted.
+    std::unordered_set<uint32_t> m_heardFrom;
     std::unordered_set<uint32_t> m_answeredBy;
     Clock::time_point m_trustCached = Clock::time_point::max();
     std::vector<std::string> m_seeded;  // in the order the cache knew them
