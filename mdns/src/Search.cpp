@@ -120,7 +120,6 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
         OnPtr(record, interfaceIndex, now);
     });
     const bool firstFromHost = answersBrowse && source != 0 && m_heardFrom.insert(source).second;
-    const bool answerEnded = firstFromHost && size <= kLastPacketMax && m_answeredBy.insert(source).second;
     forEachRecord([&](const wire::ResourceRecord& record) {
         if (record.rrclass != wire::kClassIn) return;
         if (record.type != wire::RecordType::kSrv && record.type != wire::RecordType::kTxt) return;
@@ -136,7 +135,10 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
         if (record.type == wire::RecordType::kA && record.rrclass == wire::kClassIn)
             OnAddress(record, now);
     });
-    if (answerEnded) VerifyLeftOut(source, now);
+    if (firstFromHost && size <= kLastPacketMax) {
+        m_answeredBy.insert(source);
+        VerifyLeftOut(source, now);
+    }
 }
 
 void Search::OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex,
