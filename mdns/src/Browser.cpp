@@ -10,8 +10,6 @@ namespace mdns {
 
 namespace {
 
-// Packets read in one go before the thread looks at its clock and stop flag again.
-constexpr int kPacketsPerTurn = 64;
 // Labels of a type or domain as given: UTF-16, at most this long.
 constexpr size_t kMaxArgumentLength = 255;
 
@@ -102,6 +100,20 @@ void Browser::Run() {
     try {
         std::vector<uint8_t> buffer;
         const HANDLE events[] = {m_wake, m_socket->ReadEvent()};
+        // Reads the next waiting packet into the search; false when none is waiting.
+        auto readOne = [&] {
+            size_t size = 0;
+            uint32_t interfaceIndex = 0;
+            uint32_t source = 0;
+            if (!m_socket->Receive(buffer, size, interfaceIndex, source)) return false;
+            std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
+            m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now(), source);
+            return true;
+        };
+        // Every packet is followed by what it made due: under Wine a read, a reset and a
+        // wait each cost a round trip to the server, several milliseconds on a loaded
+        // machine, so a stream of packets is read without waits between, and never holds
+        // back the queries and events due meanwhile.
         while (!m_stopping) {
             const Clock::time_point now = Clock::now();
             for (const auto& packet : m_search->TakeDueQueries(now)) m_socket->SendToAll(packet);
@@ -109,6 +121,11 @@ void Browser::Run() {
                 if (m_stopping) break;
                 Deliver(instance);
             }
+            if (m_stopping || readOne()) continue;
+            // Nothing waiting: rearm the event, and read once more for a packet that came
+            // in between, before sleeping until the next packet or the next due step.
+            WSAResetEvent(m_socket->ReadEvent());
+            if (readOne()) continue;
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
                 m_search->NextWakeup() - Clock::now());
             const DWORD timeout = wait.count() <= 0 ? 0
@@ -116,18 +133,6 @@ void Browser::Run() {
                                                              : static_cast<DWORD>(wait.count());
             const DWORD woke = WaitForMultipleObjects(2, events, FALSE, timeout);
             if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
-            if (woke != WAIT_OBJECT_0 + 1) continue;
-            WSAResetEvent(m_socket->ReadEvent());
-            size_t size = 0;
-            uint32_t interfaceIndex = 0;
-            uint32_t source = 0;
-            for (int read = 0; read < kPacketsPerTurn && !m_stopping; ++read) {
-                if (!m_socket->Receive(buffer, size, interfaceIndex, source)) break;
-                std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
-                m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now(), source);
-                // More may be waiting: look again next turn without sleeping.
-                if (read == kPacketsPerTurn - 1) WSASetEvent(m_socket->ReadEvent());
-            }
         }
     } catch (...) {
         // Out of memory on this thread: the search ends; nothing may escape the thread.
