@@ -113,13 +113,13 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
             m_cache->Add(record, interfaceIndex, now);
         });
     }
-    bool answersBrowse = false;
+    size_t browseAnswers = 0;
     forEachRecord([&](const wire::ResourceRecord& record) {
         if (record.type != wire::RecordType::kPtr || record.rrclass != wire::kClassIn) return;
-        answersBrowse = answersBrowse || wire::NameKey(record.name) == m_serviceKey;
+        if (wire::NameKey(record.name) == m_serviceKey) ++browseAnswers;
         OnPtr(record, interfaceIndex, now);
     });
-    const bool firstFromHost = answersBrowse && source != 0 && m_heardFrom.insert(source).second;
+    const bool firstFromHost = browseAnswers && source != 0 && m_heardFrom.insert(source).second;
     forEachRecord([&](const wire::ResourceRecord& record) {
         if (record.rrclass != wire::kClassIn) return;
         if (record.type != wire::RecordType::kSrv && record.type != wire::RecordType::kTxt) return;
@@ -135,10 +135,7 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
         if (record.type == wire::RecordType::kA && record.rrclass == wire::kClassIn)
             OnAddress(record, now);
     });
-    if (firstFromHost && size <= kLastPacketMax) {
-        m_answeredBy.insert(source);
-        VerifyLeftOut(source, now);
-    }
+    if (firstFromHost && size <= kLastPacketMax) VerifyLeftOut(source, browseAnswers, now);
 }
 
 void Search::OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex,
@@ -169,7 +166,16 @@ void Search::OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex,
     }
 }
 
-void Search::VerifyLeftOut(uint32_t host, Clock::time_point now) {
+void Search::VerifyLeftOut(uint32_t host, size_t answers, Clock::time_point now) {
+    // The first packet of an answer spread over several is full; one with room left that
+    // carries less than half of what the host had is the end of such an answer, sent late.
+    size_t cached = 0;
+    for (const std::string& key : m_seeded) {
+        auto found = m_instances.find(key);
+        if (found != m_instances.end() && found->second.cachedHost == host) ++cached;
+    }
+    if (2 * answers < cached) return;
+    m_answeredBy.insert(host);
     for (const std::string& key : m_seeded) {
         auto found = m_instances.find(key);
         if (found == m_instances.end() || found->second.confirmed) continue;

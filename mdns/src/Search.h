@@ -108,7 +108,7 @@ private:
     void OnTxt(const std::string& key, Instance& instance, const wire::ResourceRecord& record,
                Clock::time_point now);
     void OnAddress(const wire::ResourceRecord& record, Clock::time_point now);
-    void VerifyLeftOut(uint32_t host, Clock::time_point now);
+    void VerifyLeftOut(uint32_t host, size_t answers, Clock::time_point now);
     void HoldHost(const wire::Name& target);
     Host* HostOf(const Instance& instance);
     void CheckResolved(const std::string& key, Clock::time_point now,
