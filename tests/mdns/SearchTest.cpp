@@ -320,13 +320,13 @@ TEST(RecordCacheTest, AFloodStaysWithinTheBoundsAndExpiresAway) {
         const Name target = {"h" + std::to_string(i), "local"};
         Feed(search,
              Response({Ptr(label, 10), Srv(label, 80, 120, target), Txt(label, {bigText, bigText}),
-                       A(i, 120, target), A(i + 1, 120, target)}),
+                       A(i, 120, target), A(i, 120, {"g" + std::to_string(i), "local"})}),
              start);
     }
     EXPECT_EQ(search.HeldInstances(), Search::kMaxInstances);
     EXPECT_EQ(cache.PointerCount(), RecordCache::kMaxPointers);
     EXPECT_EQ(cache.InstanceCount(), RecordCache::kMaxInstances);
-    EXPECT_LE(cache.HostCount(), RecordCache::kMaxHosts);
+    EXPECT_EQ(cache.HostCount(), RecordCache::kMaxHosts);
     EXPECT_LE(cache.TxtBytes(), RecordCache::kMaxTxtBytes);
     cache.Add(Ptr("Real"), 1, start + std::chrono::seconds(11));
     EXPECT_EQ(cache.LivePointers(NameKey(kService), start + std::chrono::seconds(11)).size(), 1u);
