@@ -288,6 +288,7 @@ TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
         auto take = [&](Clock::time_point at) {
             for (const ResolvedInstance& instance : next.TakeResolved(at)) {
                 reported.emplace_back(instance.name, instance.port);
+                EXPECT_EQ(instance.interfaceIndex, 3u);
                 EXPECT_GT(instance.ttl, 0u);
             }
         };

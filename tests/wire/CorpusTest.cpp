@@ -81,7 +81,10 @@ TEST(Corpus, ResponseDecodesWithCompressedNamesAndEveryCutIsDropped) {
     for (size_t size = 0; size < whole.size(); ++size)
         EXPECT_NE(ParseError::kNone, Parse({whole.begin(), whole.begin() + size}, m)) << size;
     ASSERT_EQ(ParseError::kNone, Parse(whole, m));
-    ASSERT_EQ(std::make_tuple(1u, 3u), std::make_tuple(m.answers.size(), m.additionals.size()));
+    ASSERT_EQ(std::make_tuple(1u, 1u, 3u),
+              std::make_tuple(m.questions.size(), m.answers.size(), m.additionals.size()));
+    EXPECT_EQ(std::make_tuple(true, kClassIn),
+              std::tie(m.questions[0].unicastResponse, m.questions[0].qclass));
     EXPECT_EQ((Name{"My.Web Sv", "_http", "_tcp", "local"}), m.answers[0].ptrTarget);
     EXPECT_EQ((Name{"host", "local"}), m.additionals[0].srv.target);
     EXPECT_EQ((std::vector<std::string>{"path=/index", "", "a=1"}), m.additionals[1].txt);

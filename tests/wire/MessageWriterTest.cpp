@@ -40,7 +40,7 @@ auto Fields(const ResourceRecord& r) {
 
 // Every packet fits and parses, and none is empty; each question and known answer that can
 // be encoded and fits in a packet goes out once, questions first; a packet carries the
-// truncated bit exactly when the next one holds known answers only.
+// truncated bit exactly when the next one holds known answers only, and no other flag or id.
 TEST(BuildQuery, SpreadsWhatFitsOverPacketsAndLeavesOutWhatFitsNowhere) {
     std::vector<KnownAnswer> many;
     std::vector<Question> questions;
@@ -70,11 +70,13 @@ TEST(BuildQuery, SpreadsWhatFitsOverPacketsAndLeavesOutWhatFitsNowhere) {
             EXPECT_FALSE(m.questions.empty() && m.answers.empty()) << "an empty packet";
             EXPECT_TRUE(m.questions.empty() || instancesSeen.empty()) << "asked after answers";
             const bool answersFollow = i + 1 < messages.size() && messages[i + 1].questions.empty();
-            EXPECT_EQ(answersFollow ? HeaderFlag::kTruncated : 0, m.header.flags) << i;
+            EXPECT_EQ(std::make_tuple(0, answersFollow ? HeaderFlag::kTruncated : 0),
+                      std::tie(m.header.id, m.header.flags)) << i;
             questionsSeen += m.questions.size();
             for (const ResourceRecord& answer : m.answers) {
                 EXPECT_TRUE(instancesSeen.insert(answer.ptrTarget[0]).second) << "sent twice";
-                EXPECT_EQ(answer.ttl, 4500u);
+                EXPECT_EQ(std::make_tuple(kService, kClassIn, false, 4500u),
+                          std::tie(answer.name, answer.rrclass, answer.cacheFlush, answer.ttl));
             }
         }
         EXPECT_EQ(std::tie(asked, answered), std::make_tuple(questionsSeen, instancesSeen.size()));
