@@ -19,35 +19,20 @@ void Require(bool condition) {
     if (!condition) std::abort();
 }
 
-bool HasUnpairedSurrogate(const std::u16string& text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return true;
-            ++i;
-        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            return true;
-        }
-    }
-    return false;
-}
-
+// Converted text is well formed, so it converts back and forth unchanged: an unpaired
+// surrogate would come back as U+FFFD. A label converts alike, its zeros replaced.
 void CheckUtf8(const std::string& bytes) {
     const std::u16string utf16 = Utf8ToUtf16(bytes);
-    Require(utf16.size() <= bytes.size());
-    Require(!HasUnpairedSurrogate(utf16));
     const std::u16string label = LabelToUtf16(bytes);
-    Require(label.size() == utf16.size());
+    Require(utf16.size() <= bytes.size() && label.size() == utf16.size());
     Require(label.find(u'\0') == std::u16string::npos);
-    // Once converted, text is well formed and converts back and forth unchanged.
-    const std::string utf8 = Utf16ToUtf8(utf16);
-    Require(Utf8ToUtf16(utf8) == utf16);
+    Require(Utf8ToUtf16(Utf16ToUtf8(utf16)) == utf16);
 }
 
+// Walking the text as callers do yields exactly the strings that are safe to hand out.
 void CheckTxtText(const std::vector<std::string>& strings) {
     const std::string text = ToTxtText(strings);
     Require(!text.empty() && text.back() == '\0');
-    // Walking the text as callers do yields exactly the strings that are safe to hand out.
     std::vector<std::string> read;
     for (size_t at = 0; text[at] != '\0'; at += read.back().size() + 1) {
         read.emplace_back(text.c_str() + at);
@@ -60,17 +45,13 @@ void CheckTxtText(const std::vector<std::string>& strings) {
     Require(read == kept);
 }
 
-// No strings at all is written as the one empty string.
-auto Fields(const ResourceRecord& r, const std::vector<std::string>& txt) {
-    return std::tie(r.name, r.type, r.rrclass, r.cacheFlush, r.ttl, r.ptrTarget, r.srv.priority,
-                    r.srv.weight, r.srv.port, r.srv.target, r.ipv4, txt, r.rdata);
-}
-
-bool SameRecord(const ResourceRecord& written, const ResourceRecord& given) {
-    const std::vector<std::string> sent = given.type == RecordType::kTxt && given.txt.empty()
-                                              ? std::vector<std::string>{""}
-                                              : given.txt;
-    return Fields(written, written.txt) == Fields(given, sent);
+bool SameRecord(const ResourceRecord& a, const ResourceRecord& b) {
+    auto fields = [](const ResourceRecord& r) {
+        return std::tie(r.name, r.type, r.rrclass, r.cacheFlush, r.ttl, r.ptrTarget,
+                        r.srv.priority, r.srv.weight, r.srv.port, r.srv.target, r.ipv4, r.txt,
+                        r.rdata);
+    };
+    return fields(a) == fields(b);
 }
 
 bool SameQuestion(const Question& a, const Question& b) {
@@ -78,33 +59,33 @@ bool SameQuestion(const Question& a, const Question& b) {
            std::tie(b.name, b.type, b.qclass, b.unicastResponse);
 }
 
-template <class Item, class Same>
-bool SameList(const std::vector<Item>& a, const std::vector<Item>& b, Same same) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), same);
-}
-
-using Sections = std::pair<Section, const std::vector<ResourceRecord> Message::*>[3];
+using Sections = std::pair<Section, std::vector<ResourceRecord> Message::*>[3];
 const Sections kSections = {{Section::kAnswer, &Message::answers},
                             {Section::kAuthority, &Message::authorities},
                             {Section::kAdditional, &Message::additionals}};
 
-// Writes the message again; when all of it fits, it must parse back to the same message.
-void CheckRoundTrip(const Message& message) {
+// Writes the message again; when all of it fits, it must parse back to the same message (a
+// TXT record of no strings is written as the one empty string).
+void CheckRoundTrip(Message message) {
     MessageWriter writer(kMaxMessageSize, message.header.id, message.header.flags);
     for (const Question& question : message.questions) {
         if (!writer.AddQuestion(question)) return;
     }
     for (const auto& [section, records] : kSections) {
-        for (const ResourceRecord& record : message.*records) {
+        for (ResourceRecord& record : message.*records) {
             if (!writer.AddRecord(section, record)) return;
+            if (record.type == RecordType::kTxt && record.txt.empty()) record.txt = {""};
         }
     }
     Message again;
     Require(ParseMessage(writer.Bytes().data(), writer.Bytes().size(), again));
     Require(again.header.id == message.header.id && again.header.flags == message.header.flags);
-    Require(SameList(again.questions, message.questions, SameQuestion));
-    for (const auto& [section, records] : kSections)
-        Require(SameList(again.*records, message.*records, SameRecord));
+    Require(std::equal(again.questions.begin(), again.questions.end(), message.questions.begin(),
+                       message.questions.end(), SameQuestion));
+    for (const auto& [section, records] : kSections) {
+        Require(std::equal((again.*records).begin(), (again.*records).end(),
+                           (message.*records).begin(), (message.*records).end(), SameRecord));
+    }
 }
 
 void CheckName(const Name& name) {
@@ -114,45 +95,33 @@ void CheckName(const Name& name) {
         wireLength += 1 + label.size();
     }
     Require(wireLength <= kMaxNameLength);
-    Require(NameEquals(name, name) && NameKey(name).size() + 1 == wireLength);
     if (!name.empty()) CheckUtf8(name.front());
-}
-
-void CheckRecords(const std::vector<ResourceRecord>& records) {
-    for (const ResourceRecord& record : records) {
-        CheckName(record.name);
-        CheckName(record.ptrTarget);
-        CheckName(record.srv.target);
-        CheckTxtText(record.txt);
-    }
 }
 
 }  // namespace
 
+// Parsed TXT records bring CheckTxtText arbitrary strings, zeros and empty ones included.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Message message;
     ParseError error = ParseError::kNone;
-    if (ParseMessage(data, size, message, &error)) {
-        Require(size <= kMaxMessageSize && error == ParseError::kNone);
+    const bool parsed = ParseMessage(data, size, message, &error);
+    Require(parsed == (error == ParseError::kNone));
+    if (parsed) {
+        Require(size <= kMaxMessageSize);
         for (const Question& question : message.questions) CheckName(question.name);
-        for (const auto& section : kSections) CheckRecords(message.*section.second);
+        for (const auto& [section, records] : kSections) {
+            for (const ResourceRecord& record : message.*records) {
+                CheckName(record.name);
+                CheckName(record.ptrTarget);
+                CheckName(record.srv.target);
+                CheckTxtText(record.txt);
+            }
+        }
         CheckRoundTrip(message);
     } else {
-        Require(error != ParseError::kNone && message.questions.empty() &&
-                message.answers.empty() && message.authorities.empty() &&
-                message.additionals.empty());
+        Require(message.questions.empty() && message.answers.empty() &&
+                message.authorities.empty() && message.additionals.empty());
     }
-
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
-    CheckUtf8(bytes);
-    // The raw input as TXT strings, cut at every 0x01 byte (zero bytes stay inside).
-    std::vector<std::string> strings(1);
-    for (char c : bytes) {
-        if (c == '\x01')
-            strings.emplace_back();
-        else
-            strings.back().push_back(c);
-    }
-    CheckTxtText(strings);
+    CheckUtf8(std::string(reinterpret_cast<const char*>(data), size));
     return 0;
 }

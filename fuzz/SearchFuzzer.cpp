@@ -83,30 +83,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Session session;
     session.StartSearch();
     size_t at = 0;
-    auto takeU16 = [&](uint16_t& value) {
-        if (size - at < 2) return false;
-        value = static_cast<uint16_t>(data[at] << 8 | data[at + 1]);
-        at += 2;
-        return true;
-    };
     while (at < size) {
         const uint8_t op = data[at++] % 4;
-        uint16_t value = 0;
-        if (op == 0) {
-            if (!takeU16(value)) break;
-            const size_t length = std::min<size_t>(value & 0x3FFF, size - at);
-            session.search->OnPacket(data + at, length, 1, session.now, 0xC0000201 + (value >> 14));
-            at += length;
-        } else if (op == 1) {
-            if (!takeU16(value)) break;
-            session.now += value & 0x8000 ? std::chrono::duration_cast<Clock::duration>(
-                                                std::chrono::seconds(value & 0x7FFF))
-                                          : std::chrono::milliseconds(value);
-        } else if (op == 2) {
+        if (op >= 2) {
+            if (op == 3) session.StartSearch();
             session.Turn();
         } else {
-            session.StartSearch();
-            session.Turn();
+            if (size - at < 2) break;
+            const uint16_t value = static_cast<uint16_t>(data[at] << 8 | data[at + 1]);
+            at += 2;
+            if (op == 0) {
+                const size_t length = std::min<size_t>(value & 0x3FFF, size - at);
+                session.search->OnPacket(data + at, length, 1, session.now,
+                                         0xC0000201 + (value >> 14));
+                at += length;
+            } else {
+                session.now += value & 0x8000 ? std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::seconds(value & 0x7FFF))
+                                              : std::chrono::milliseconds(value);
+            }
         }
         session.CheckBounds();
     }

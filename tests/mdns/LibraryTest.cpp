@@ -11,19 +11,22 @@ namespace {
 
 void MDNS_CALL Ignore(void*, DNSBrowserRef, intptr_t, const BrowserEvent*) {}
 
-TEST(LibraryTest, EveryCallBeforeInitialiseIsRefused) {
-    DNSBrowserRef browser = reinterpret_cast<DNSBrowserRef>(0x1234);
-    EXPECT_EQ(DNSBrowserCreateW(0, &Ignore, nullptr, &browser), kDNSBadStateErr);
-    EXPECT_EQ(browser, nullptr);
-    EXPECT_EQ(DNSServicesFinalize(), kDNSBadStateErr);
-    EXPECT_EQ(DNSBrowserStartServiceSearchW(nullptr, 2, L"_http._tcp", L".local"), kDNSBadReferenceErr);
-    EXPECT_EQ(DNSBrowserStopServiceSearch(nullptr, 0), kDNSBadReferenceErr);
-    EXPECT_EQ(DNSBrowserRelease(nullptr, 0), kDNSBadReferenceErr);
+DNSBrowserRef Handle(uintptr_t value) { return reinterpret_cast<DNSBrowserRef>(value); }
+
+// Every call that takes a handle refuses one that the library does not hold.
+void ExpectUnknown(DNSBrowserRef handle) {
+    EXPECT_EQ(DNSBrowserStartServiceSearchW(handle, 2, L"_http._tcp", L".local"),
+              kDNSBadReferenceErr);
+    EXPECT_EQ(DNSBrowserStopServiceSearch(handle, 0), kDNSBadReferenceErr);
+    EXPECT_EQ(DNSBrowserRelease(handle, 0), kDNSBadReferenceErr);
 }
 
 TEST(LibraryTest, BadArgumentsAndUnknownHandlesAreRefused) {
+    DNSBrowserRef browser = Handle(0x1234);
+    EXPECT_EQ(DNSBrowserCreateW(0, &Ignore, nullptr, &browser), kDNSBadStateErr) << "too early";
+    EXPECT_EQ(browser, nullptr);
     ASSERT_EQ(DNSServicesInitialize(0, 0), kDNSNoErr);
-    DNSBrowserRef browser = reinterpret_cast<DNSBrowserRef>(0x1234);
+    browser = Handle(0x1234);
     EXPECT_EQ(DNSBrowserCreateW(0, nullptr, nullptr, &browser), kDNSBadParamErr);
     EXPECT_EQ(browser, nullptr);
     EXPECT_EQ(DNSBrowserCreateW(0, &Ignore, nullptr, nullptr), kDNSBadParamErr);
@@ -38,44 +41,33 @@ TEST(LibraryTest, BadArgumentsAndUnknownHandlesAreRefused) {
         EXPECT_EQ(DNSBrowserStartServiceSearchW(browser, 2, type, domain), kDNSBadParamErr);
     EXPECT_EQ(DNSBrowserStopServiceSearch(browser, 0), kDNSBadStateErr) << "not started";
 
-    // Handles the library never gave out: null, forged, and the address of real memory.
+    // Handles the library never gave out: null, forged, the address of real memory, and one
+    // next to a real one; then the real one once released.
     int memory[16] = {};
-    for (DNSBrowserRef unknown : {static_cast<DNSBrowserRef>(nullptr), reinterpret_cast<DNSBrowserRef>(1),
-                                  reinterpret_cast<DNSBrowserRef>(memory),
-                                  reinterpret_cast<DNSBrowserRef>(reinterpret_cast<uintptr_t>(browser) + 1)}) {
-        EXPECT_EQ(DNSBrowserStartServiceSearchW(unknown, 2, L"_http._tcp", L".local"), kDNSBadReferenceErr);
-        EXPECT_EQ(DNSBrowserStopServiceSearch(unknown, 0), kDNSBadReferenceErr);
-        EXPECT_EQ(DNSBrowserRelease(unknown, 0), kDNSBadReferenceErr);
-    }
+    for (uintptr_t unknown : {uintptr_t{0}, uintptr_t{1}, reinterpret_cast<uintptr_t>(memory),
+                              reinterpret_cast<uintptr_t>(browser) + 1})
+        ExpectUnknown(Handle(unknown));
     EXPECT_EQ(DNSBrowserRelease(browser, 0), kDNSNoErr);
-    EXPECT_EQ(DNSBrowserRelease(browser, 0), kDNSBadReferenceErr) << "released twice";
-    EXPECT_EQ(DNSBrowserStartServiceSearchW(browser, 2, L"_http._tcp", L".local"), kDNSBadReferenceErr);
+    ExpectUnknown(browser);
     EXPECT_EQ(DNSServicesFinalize(), kDNSNoErr);
     EXPECT_EQ(DNSServicesFinalize(), kDNSBadStateErr) << "finalised twice";
 }
 
+// Initialising nests; the last finalise releases what is left; no handle is given out twice.
 TEST(LibraryTest, InitialiseNestsAndFinalizeReleasesWhatIsLeft) {
-    ASSERT_EQ(DNSServicesInitialize(0, 0), kDNSNoErr);
-    ASSERT_EQ(DNSServicesInitialize(0, 0), kDNSNoErr);
-    DNSBrowserRef browser = nullptr;
-    ASSERT_EQ(DNSBrowserCreateW(0, &Ignore, nullptr, &browser), kDNSNoErr);
-    EXPECT_EQ(DNSServicesFinalize(), kDNSNoErr);
-    EXPECT_EQ(DNSBrowserStopServiceSearch(browser, 0), kDNSBadStateErr) << "still initialised once";
-    EXPECT_EQ(DNSServicesFinalize(), kDNSNoErr);
-    EXPECT_EQ(DNSBrowserRelease(browser, 0), kDNSBadReferenceErr) << "finalize released it";
-    EXPECT_EQ(DNSServicesFinalize(), kDNSBadStateErr);
-}
-
-TEST(LibraryTest, RepeatedCyclesNeverHandOutAHandleTwice) {
     std::set<DNSBrowserRef> seen;
     for (int cycle = 0; cycle < 200; ++cycle) {
+        ASSERT_EQ(DNSServicesInitialize(0, 0), kDNSNoErr);
         ASSERT_EQ(DNSServicesInitialize(0, 0), kDNSNoErr);
         DNSBrowserRef browser = nullptr;
         ASSERT_EQ(DNSBrowserCreateW(0, &Ignore, nullptr, &browser), kDNSNoErr);
         EXPECT_TRUE(seen.insert(browser).second);
-        ASSERT_EQ(DNSBrowserRelease(browser, 0), kDNSNoErr);
-        ASSERT_EQ(DNSServicesFinalize(), kDNSNoErr);
+        EXPECT_EQ(DNSServicesFinalize(), kDNSNoErr);
+        EXPECT_EQ(DNSBrowserStopServiceSearch(browser, 0), kDNSBadStateErr) << "initialised once";
+        EXPECT_EQ(DNSServicesFinalize(), kDNSNoErr);
+        ExpectUnknown(browser);
     }
+    EXPECT_EQ(DNSServicesFinalize(), kDNSBadStateErr);
 }
 
 }  // namespace
