@@ -30,10 +30,7 @@ Browser::Browser(DNSBrowserCallBack callback, void* context, DNSBrowserRef handl
                  SharedCache& cache)
     : m_callback(callback), m_context(context), m_handle(handle), m_cache(cache) {}
 
-Browser::~Browser() {
-    Shut();
-    if (m_wake) CloseHandle(m_wake);
-}
+Browser::~Browser() { Shut(); }
 
 bool Browser::OnOwnThread() const { return m_threadId.load() == GetCurrentThreadId(); }
 
@@ -45,8 +42,6 @@ DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
     // A service type is _name._tcp or _name._udp (RFC 6763 §7), in a domain of one label or more.
     if (service.size() < 3) return kDNSBadParamErr;
 
-    if (!m_wake) m_wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!m_wake) return kDNSNoMemoryErr;
     auto socket = std::make_unique<MulticastSocket>();
     if (!socket->Open()) return kDNSNetworkErr;
     LARGE_INTEGER counter{};
@@ -63,9 +58,22 @@ DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
     m_socket = std::move(socket);
     m_type = type;
     m_domain = domain;
-    m_thread = std::thread(&Browser::Run, this);
+    // A thread of the system's own, not of the C++ library's, whose start and end take
+    // several more round trips to Wine's server: each costs milliseconds on a loaded machine,
+    // on the way into and out of the folder's half-second browse.
+    m_thread = CreateThread(nullptr, 0, &Browser::ThreadMain, this, 0, nullptr);
+    if (!m_thread) {
+        m_search.reset();
+        m_socket.reset();
+        return kDNSNoMemoryErr;
+    }
     m_state = State::kSearching;
     return kDNSNoErr;
+}
+
+// The socket's read event wakes the thread too, so that a search needs no event of its own.
+void Browser::Wake() {
+    if (!m_stopping.exchange(true) && m_socket) WSASetEvent(m_socket->ReadEvent());
 }
 
 DNSStatus Browser::Stop() {
@@ -73,9 +81,8 @@ DNSStatus Browser::Stop() {
         std::lock_guard<std::mutex> guard(m_stateLock);
         if (m_state != State::kSearching) return kDNSBadStateErr;
         m_state = State::kStopped;
+        Wake();
     }
-    m_stopping = true;
-    SetEvent(m_wake);
     // Waits out a delivery under way, unless this is that delivery calling back in.
     if (!OnOwnThread()) std::lock_guard<std::mutex> delivery(m_deliveryLock);
     return kDNSNoErr;
@@ -83,23 +90,33 @@ DNSStatus Browser::Stop() {
 
 DNSStatus Browser::Shut() {
     if (OnOwnThread()) return kDNSBadStateErr;
+    HANDLE thread = nullptr;
     {
         std::lock_guard<std::mutex> guard(m_stateLock);
         if (m_state == State::kSearching) m_state = State::kStopped;
+        Wake();
+        std::swap(thread, m_thread);
     }
-    m_stopping = true;
-    if (m_wake) SetEvent(m_wake);
-    if (m_thread.joinable()) m_thread.join();
+    if (thread) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    std::lock_guard<std::mutex> guard(m_stateLock);
     m_search.reset();
     m_socket.reset();
     return kDNSNoErr;
+}
+
+DWORD WINAPI Browser::ThreadMain(void* browser) {
+    static_cast<Browser*>(browser)->Run();
+    return 0;
 }
 
 void Browser::Run() {
     m_threadId = GetCurrentThreadId();
     try {
         std::vector<uint8_t> buffer;
-        const HANDLE events[] = {m_wake, m_socket->ReadEvent()};
+        const HANDLE readOrWake = m_socket->ReadEvent();
         // Reads the next waiting packet into the search; false when none is waiting.
         auto readOne = [&] {
             size_t size = 0;
@@ -124,15 +141,15 @@ void Browser::Run() {
             if (m_stopping || readOne()) continue;
             // Nothing waiting: rearm the event, and read once more for a packet that came
             // in between, before sleeping until the next packet or the next due step.
-            WSAResetEvent(m_socket->ReadEvent());
-            if (readOne()) continue;
+            WSAResetEvent(readOrWake);
+            // A stop whose wake-up that reset took back is seen here.
+            if (m_stopping || readOne()) continue;
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
                 m_search->NextWakeup() - Clock::now());
             const DWORD timeout = wait.count() <= 0 ? 0
                                   : wait.count() >= INFINITE ? INFINITE - 1
                                                              : static_cast<DWORD>(wait.count());
-            const DWORD woke = WaitForMultipleObjects(2, events, FALSE, timeout);
-            if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
+            if (WaitForSingleObject(readOrWake, timeout) == WAIT_FAILED) break;
         }
     } catch (...) {
         // Out of memory on this thread: the search ends; nothing may escape the thread.

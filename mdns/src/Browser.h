@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "mdns/include/mDNS.h"
 #include "mdns/src/MulticastSocket.h"
@@ -42,7 +41,10 @@ public:
 private:
     enum class State { kCreated, kSearching, kStopped };
 
+    static DWORD WINAPI ThreadMain(void* browser);
     void Run();
+    // Ends the thread's wait; m_stateLock held.
+    void Wake();
     void Deliver(const ResolvedInstance& instance);
 
     const DNSBrowserCallBack m_callback;
@@ -55,8 +57,7 @@ private:
     // Held around every delivery, so that Stop returns only once none is under way.
     std::mutex m_deliveryLock;
     std::atomic<bool> m_stopping{false};
-    HANDLE m_wake = nullptr;
-    std::thread m_thread;
+    HANDLE m_thread = nullptr;
     std::atomic<DWORD> m_threadId{0};
 
     std::unique_ptr<MulticastSocket> m_socket;
