@@ -26,18 +26,15 @@ constexpr HRESULT kBefore = 0x0000FFFF;
 constexpr HRESULT kAfter = 0x00000001;
 constexpr HRESULT kSame = 0x00000000;
 
-class Item {
-public:
-    explicit Item(const std::wstring& name, uint32_t ipv4 = 0xC0000201, uint16_t port = 80,
-                  const std::wstring& path = L"/") {
-        const ServiceAddress address{2, ipv4, port, {}};
-        EXPECT_EQ(S_OK, CreateServiceItemId(name.c_str(), &address, path.c_str(), m_item.Put()));
-    }
-    PCUITEMID_CHILD get() const { return m_item.Get(); }
+using Item = TaskMemPtr<ITEMIDLIST>;
 
-private:
-    TaskMemPtr<ITEMIDLIST> m_item;
-};
+Item MakeItem(const std::wstring& name, uint32_t ipv4 = 0xC0000201, uint16_t port = 80,
+              const std::wstring& path = L"/") {
+    const ServiceAddress address{2, ipv4, port, {}};
+    LPITEMIDLIST item = nullptr;
+    EXPECT_EQ(S_OK, CreateServiceItemId(name.c_str(), &address, path.c_str(), &item));
+    return Item(item);
+}
 
 // Where a call's answer would go, whatever its type: filled with a pattern that any write
 // would change.
@@ -79,17 +76,17 @@ TEST_F(FolderTest, EveryNameIsTheInstanceName) {
     ASSERT_EQ(S_OK, m_folder->MapColumnToSCID(0, &id));
     const std::wstring longest = L"caf\u00e9 \U0001F600" + std::wstring(120, L'n');
     for (const std::wstring& name : {std::wstring(), longest}) {
-        Item item(name);
+        const Item item = MakeItem(name);
         STRRET text{};
-        ASSERT_EQ(S_OK, m_folder->GetDisplayNameOf(item.get(), SHGDN_FORPARSING, &text));
+        ASSERT_EQ(S_OK, m_folder->GetDisplayNameOf(item.Get(), SHGDN_FORPARSING, &text));
         ASSERT_EQ(static_cast<UINT>(STRRET_WSTR), text.uType);
         EXPECT_EQ(name, TaskMemPtr<WCHAR>(text.pOleStr).Get());
         SHELLDETAILS details{};
-        ASSERT_EQ(S_OK, m_folder->GetDetailsOf(item.get(), 0, &details));
+        ASSERT_EQ(S_OK, m_folder->GetDetailsOf(item.Get(), 0, &details));
         EXPECT_EQ(name, TaskMemPtr<WCHAR>(details.str.pOleStr).Get());
         VARIANT value;
         VariantInit(&value);
-        ASSERT_EQ(S_OK, m_folder->GetDetailsEx(item.get(), &id, &value));
+        ASSERT_EQ(S_OK, m_folder->GetDetailsEx(item.Get(), &id, &value));
         ASSERT_EQ(VT_BSTR, value.vt);
         EXPECT_EQ(name, value.bstrVal);
         VariantClear(&value);
@@ -114,13 +111,14 @@ TEST_F(FolderTest, OrderIsExactCodeUnitOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
-        Item first(c.first), second(c.second);
+        const Item first = MakeItem(c.first), second = MakeItem(c.second);
         for (LPARAM sort : {LPARAM(0), LPARAM(SHCIDS_CANONICALONLY | 1)})
-            EXPECT_EQ(c.expected, m_folder->CompareIDs(sort, first.get(), second.get()));
+            EXPECT_EQ(c.expected, m_folder->CompareIDs(sort, first.Get(), second.Get()));
     }
     // Only names take part: other addresses, ports and paths still compare equal.
-    Item here(L"Web", 0xC0000201, 80, L"/a"), there(L"Web", 0xC6336401, 8080, L"/b");
-    EXPECT_EQ(kSame, m_folder->CompareIDs(0, here.get(), there.get()));
+    const Item here = MakeItem(L"Web", 0xC0000201, 80, L"/a");
+    const Item there = MakeItem(L"Web", 0xC6336401, 8080, L"/b");
+    EXPECT_EQ(kSame, m_folder->CompareIDs(0, here.Get(), there.Get()));
 }
 
 INT WSAAPI NoAddressText(LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD) {
@@ -128,10 +126,11 @@ INT WSAAPI NoAddressText(LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD
     return SOCKET_ERROR;
 }
 
-// A call that cannot be answered fails and writes nothing where its answer would go.
+// A call that cannot be answered fails and writes nothing where its answer would go: one
+// call for each way of failing.
 TEST_F(FolderTest, UnanswerableCallsFailAndWriteNothing) {
-    Item item(L"Printer");
-    PCUITEMID_CHILD items[] = {item.get(), item.get()};
+    const Item item = MakeItem(L"Printer");
+    PCUITEMID_CHILD items[] = {item.Get(), item.Get()};
     const SHCOLUMNID name{FMTID_Storage, PID_STG_NAME}, size{FMTID_Storage, 4},
         otherSet{FMTID_SummaryInformation, PID_STG_NAME};
     std::memset(g_answer, 0xA5, sizeof g_answer);
@@ -143,13 +142,13 @@ TEST_F(FolderTest, UnanswerableCallsFailAndWriteNothing) {
     } calls[] = {
         {E_INVALIDARG, f->GetDisplayNameOf(nullptr, SHGDN_NORMAL, Answer<STRRET>())},
         {E_INVALIDARG, f->GetAttributesOf(1, items, nullptr)},
-        {E_FAIL, f->SetNameOf(nullptr, item.get(), L"New", SHGDN_NORMAL, Answer<PITEMID_CHILD>())},
+        {E_FAIL, f->SetNameOf(nullptr, item.Get(), L"New", 0, Answer<PITEMID_CHILD>())},
         {E_INVALIDARG, f->GetDefaultColumn(0, nullptr, Answer<ULONG>())},
         {E_INVALIDARG, f->GetDefaultColumnState(1, Answer<SHCOLSTATEF>())},
-        {E_INVALIDARG, f->GetDetailsOf(item.get(), 1, Answer<SHELLDETAILS>())},
+        {E_INVALIDARG, f->GetDetailsOf(item.Get(), 1, Answer<SHELLDETAILS>())},
         {E_INVALIDARG, f->MapColumnToSCID(1, Answer<SHCOLUMNID>())},
-        {E_INVALIDARG, f->GetDetailsEx(item.get(), &size, Answer<VARIANT>())},
-        {E_INVALIDARG, f->GetDetailsEx(item.get(), &otherSet, Answer<VARIANT>())},
+        {E_INVALIDARG, f->GetDetailsEx(item.Get(), &size, Answer<VARIANT>())},
+        {E_INVALIDARG, f->GetDetailsEx(item.Get(), &otherSet, Answer<VARIANT>())},
         {E_INVALIDARG, f->GetDetailsEx(nullptr, &name, Answer<VARIANT>())},
         // One shortcut opens one item: several at once get none.
         {E_FAIL, f->GetUIObjectOf(nullptr, 2, items, IID_IUnknown, nullptr, Answer<void*>())},
@@ -161,7 +160,7 @@ TEST_F(FolderTest, UnanswerableCallsFailAndWriteNothing) {
         EXPECT_EQ(c.expected, c.result);
     }
     g_allocator.refuse = true;
-    EXPECT_EQ(E_OUTOFMEMORY, f->GetDisplayNameOf(item.get(), SHGDN_NORMAL, Answer<STRRET>()));
+    EXPECT_EQ(E_OUTOFMEMORY, f->GetDisplayNameOf(item.Get(), SHGDN_NORMAL, Answer<STRRET>()));
     g_allocator.refuse = false;
     g_addressToString = NoAddressText;  // the item's URL cannot be made
     EXPECT_EQ(E_FAIL, f->GetUIObjectOf(nullptr, 1, items, IID_IUnknown, nullptr, Answer<void*>()));
@@ -178,8 +177,8 @@ TEST_F(FolderTest, UnanswerableCallsFailAndWriteNothing) {
 // Opening an item gets a new Internet Shortcut to its URL each time, which the caller alone
 // holds.
 TEST_F(FolderTest, OpeningAnItemHandsOutAShortcutToItsUrl) {
-    Item item(L"Printer", 0xC0000201, 631, L"printers/a b");
-    PCUITEMID_CHILD items[] = {item.get()};
+    const Item item = MakeItem(L"Printer", 0xC0000201, 631, L"printers/a b");
+    PCUITEMID_CHILD items[] = {item.Get()};
     IUniformResourceLocatorW* shortcuts[2] = {};
     for (IUniformResourceLocatorW*& shortcut : shortcuts) {
         ASSERT_EQ(S_OK, m_folder->GetUIObjectOf(nullptr, 1, items, IID_IUniformResourceLocatorW,
@@ -226,8 +225,10 @@ TEST_F(FolderTest, EachViewGetsItsOwnCallbackThatLivesNoLongerThanItsHolders) {
     EXPECT_EQ(sizeof(SFV_CREATE), g_requests[0].cbSize);
     EXPECT_EQ(static_cast<void*>(m_folder), static_cast<void*>(g_requests[0].pshf));
     EXPECT_NE(g_requests[0].psfvcb, g_requests[1].psfvcb);
-    for (UINT message : {0u, 39u, 40u, 41u, 0xFFFFFFFFu})
-        EXPECT_EQ(message == 40 ? S_OK : E_NOTIMPL, g_requests[0].psfvcb->MessageSFVCB(message, 1, 2));
+    for (UINT message : {0u, 39u, 40u, 41u, 0xFFFFFFFFu}) {
+        const HRESULT acknowledged = message == 40 ? S_OK : E_NOTIMPL;
+        EXPECT_EQ(acknowledged, g_requests[0].psfvcb->MessageSFVCB(message, 1, 2));
+    }
     for (IShellView* view : views) view->Release();
     for (int kept : {0, 1}) EXPECT_EQ(0u, g_requests[kept].psfvcb->Release());
 }
@@ -240,8 +241,7 @@ TEST_F(FolderTest, AnswersCopiesOfTheListItWasGiven) {
     ASSERT_EQ(S_OK, m_folder->QueryInterface(IID_IPersistFolder2, persistFolder.PutVoid()));
     ASSERT_EQ(S_OK, m_folder->QueryInterface(IID_IPersistIDList, persistList.PutVoid()));
 
-    Item first(L"First"), second(L"Second place");
-    const auto given = [](const Item& item) { return reinterpret_cast<PCIDLIST_ABSOLUTE>(item.get()); };
+    const Item first = MakeItem(L"First"), second = MakeItem(L"Second place");
     enum Step { kNone, kInitialize, kSetIDList };
     const struct {
         Step step;
@@ -261,7 +261,7 @@ TEST_F(FolderTest, AnswersCopiesOfTheListItWasGiven) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
-        const PCIDLIST_ABSOLUTE list = c.list ? given(*c.list) : nullptr;
+        const PCIDLIST_ABSOLUTE list = c.list ? c.list->Get() : nullptr;
         g_allocator.refuse = c.refuse;
         HRESULT hr = S_OK;
         if (c.step == kInitialize) hr = persistFolder->Initialize(list);
@@ -275,9 +275,9 @@ TEST_F(FolderTest, AnswersCopiesOfTheListItWasGiven) {
         for (PIDLIST_ABSOLUTE answer : answers) {
             ASSERT_EQ(c.answered != nullptr, answer != nullptr);
             if (!c.answered) continue;
-            const UINT bytes = ILGetSize(given(*c.answered));
+            const UINT bytes = ILGetSize(c.answered->Get());
             ASSERT_EQ(bytes, ILGetSize(answer));
-            EXPECT_EQ(0, std::memcmp(given(*c.answered), answer, bytes));
+            EXPECT_EQ(0, std::memcmp(c.answered->Get(), answer, bytes));
             g_allocator.Free(answer);
         }
     }
