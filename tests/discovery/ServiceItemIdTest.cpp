@@ -30,7 +30,8 @@ TEST(ServiceItemId, NameAndPathLimitsAndCopies) {
         {std::wstring(125, L'a') + pair, std::wstring(253, L'/') + pair, 127, 255},
     };
     ServiceAddress address;  // every byte distinct, so that a byte not carried along shows
-    for (size_t i = 0; i < sizeof address; ++i) reinterpret_cast<BYTE*>(&address)[i] = BYTE(0xA0 + i);
+    BYTE* const bytes = reinterpret_cast<BYTE*>(&address);
+    for (size_t i = 0; i < sizeof address; ++i) bytes[i] = BYTE(0xA0 + i);
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
         LPITEMIDLIST pidl = nullptr;

@@ -11,7 +11,10 @@
 
 class CountingAllocator : public IMalloc {
 public:
-    STDMETHODIMP QueryInterface(REFIID, void** out) override { *out = nullptr; return E_NOINTERFACE; }
+    STDMETHODIMP QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP_(void*) Alloc(SIZE_T bytes) override {
