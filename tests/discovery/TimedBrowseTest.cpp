@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
-#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "discovery/ServiceItemId.h"
@@ -29,7 +29,8 @@ void Queue(const wchar_t* name, const std::string& txt, uint32_t delayMs = 0,
 }
 
 // Whatever step fails, the browse reports success and ends what it started; a search that
-// ran lists the resolved services of its wait, in arrival order, duplicates and all.
+// ran lists the resolved services of its wait, in arrival order, duplicates and all (E is
+// an event delivered: the late one never is).
 TEST(TimedBrowseSteps, EveryStepThatFailsIsCleanedUpAndAFullSearchListsItsServices) {
     const struct {
         int failing;
@@ -37,14 +38,12 @@ TEST(TimedBrowseSteps, EveryStepThatFailsIsCleanedUpAndAFullSearchListsItsServic
         const char* expectedLog;
         bool searched;
     } steps[] = {
-        {kCallCount, false, "ICSTRF", true},  // nothing fails
+        {kCallCount, false, "ICSEEEETRF", true},  // nothing fails
         {kCallInitialize, false, "I", false},
         {kCallCreate, false, "ICF", false},
         {kCallCreate, true, "ICRF", false},
         {kCallStart, false, "ICSRF", false},
-        {kCallStop, false, "ICSTRF", true},
-        {kCallRelease, false, "ICSTRF", true},
-        {kCallFinalize, false, "ICSTRF", true},
+        {kCallStop, false, "ICSEEEETRF", true},  // as a failing release or finalise: ignored
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.expectedLog);
@@ -62,44 +61,28 @@ TEST(TimedBrowseSteps, EveryStepThatFailsIsCleanedUpAndAFullSearchListsItsServic
         const DWORD started = GetTickCount();
         EXPECT_EQ(S_OK, enumerator->BrowseServices());
 
-        std::string log = StandInLog();
-        log.erase(std::remove(log.begin(), log.end(), 'E'), log.end());
-        EXPECT_EQ(step.expectedLog, log);
+        EXPECT_EQ(step.expectedLog, StandInLog());
         EXPECT_EQ(step.searched ? &enumerator->m_items : nullptr, enumerator->m_pList);
         if (step.searched) {
             EXPECT_GE(GetTickCount() - started, 450u);
-            const wchar_t* const names[] = {L"Printer", L"Camera", L"Printer"};
-            const wchar_t* const paths[] = {L"/status", L"/", L"/status"};
-            ASSERT_EQ(3u, enumerator->m_items.size());
-            for (size_t i = 0; i < 3; ++i) {
-                const ServiceItemId* item = AsServiceItem(enumerator->m_items[i]);
-                EXPECT_STREQ(names[i], item->name);
-                EXPECT_STREQ(paths[i], item->path);
-                EXPECT_EQ(0xC0000201u, item->address.ipv4Address);
+            std::wstring listed;
+            for (LPITEMIDLIST pidl : enumerator->m_items) {
+                const ServiceItemId* item = AsServiceItem(pidl);
+                listed += std::wstring(item->name) + L" " + item->path + L";";
+                EXPECT_EQ(0, std::memcmp(&kAddress, &item->address, sizeof kAddress));
             }
+            EXPECT_EQ(L"Printer /status;Camera /;Printer /status;", listed);
         }
         enumerator->Release();
     }
 }
 
-TEST(TimedBrowseCallback, DropsWhatIsNotAResolvedService) {
-    CComObject<CEnumIdList>* enumerator = nullptr;
-    ASSERT_EQ(S_OK, CreateObject(&enumerator));
-    enumerator->AddRef();
-    ResolvedServiceData data{};
-    data.name = L"Service";
-    data.address = kAddress;
-    const std::string txt = Txt({});
-    data.txt = txt.data();
-    const BrowserEvent other{kOtherEventType, &data};
+// Events of other kinds are dropped as the full search shows; so is no event at all, or a
+// resolved one without its service, before anything is read through them or the context.
+TEST(TimedBrowseCallback, DropsAnEventWithoutItsService) {
     const BrowserEvent withoutRecord{kDNSBrowserEventTypeResolved, nullptr};
-    const BrowserEvent resolved{kDNSBrowserEventTypeResolved, &data};
-    for (const BrowserEvent* event : {static_cast<const BrowserEvent*>(nullptr), &other,
-                                      &withoutRecord, &resolved})
-        CEnumIdList::OnBrowserEvent(enumerator, nullptr, 0, event);
-    ASSERT_EQ(1u, enumerator->m_items.size());
-    EXPECT_STREQ(L"Service", GetServiceName(enumerator->m_items[0]));
-    enumerator->Release();
+    CEnumIdList::OnBrowserEvent(nullptr, nullptr, 0, nullptr);
+    CEnumIdList::OnBrowserEvent(nullptr, nullptr, 0, &withoutRecord);
 }
 
 // The value of the first "path" key in any case; "/" when there is none or it is empty.
@@ -109,18 +92,14 @@ TEST(ExtractTxtPath, FirstPathEntryOrTheRoot) {
         std::string txt;
         std::wstring expected;
     } cases[] = {
-        {Txt({"txtvers=1", "path=/admin", "u=x"}), L"/admin"},
         {Txt({"PATH=/admin"}), L"/admin"},
         {Txt({"path=/a=b"}), L"/a=b"},
         {Txt({"path=/first", "path=/second"}), L"/first"},
         {Txt({"path=", "path=/second"}), L"/"},
         {Txt({"path", "path=/second"}), L"/"},
-        {Txt({"path=\xc3\xa9t\xc3\xa9"}), L"\u00e9t\u00e9"},
         {Txt({"path=/\xf0\x9f\x98\x80"}), L"/\xD83D\xDE00"},
         {Txt({"k=v", longValue.c_str()}), L"/" + std::wstring(100000, L'a')},
-        {Txt({}), L"/"},
-        {Txt({"pathx=/x", "xpath=/y", "pat=/z", "=/w"}), L"/"},
-        {Txt({" path=/x"}), L"/"},
+        {Txt({"pathx=/x", "xpath=/y", "pat=/z", "=/w", " path=/v"}), L"/"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));

@@ -2,9 +2,9 @@
 // from a thread of its own while a search runs, one at a time, none after release.
 #include "tests/standin/StandIn.h"
 
-#include <condition_variable>
+#include <windows.h>
+
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -35,19 +35,14 @@ DNSStatus Record(int call, char letter) {
 struct DNSBrowser {
     DNSBrowserCallBack callback;
     void* context;
-    std::thread searchThread;
-    std::mutex lock;
-    std::condition_variable wake;
-    bool stopping = false;
+    std::vector<QueuedEvent> events;  // what the search delivers, copied at its start
+    HANDLE stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE searchThread = nullptr;
 
-    void Deliver(const std::vector<QueuedEvent>& events) {
-        for (const QueuedEvent& queued : events) {
-            {
-                std::unique_lock<std::mutex> guard(lock);
-                if (wake.wait_for(guard, std::chrono::milliseconds(queued.delayMs),
-                                  [this] { return stopping; }))
-                    return;
-            }
+    static DWORD WINAPI Deliver(void* self) {
+        DNSBrowser* browser = static_cast<DNSBrowser*>(self);
+        for (const QueuedEvent& queued : browser->events) {
+            if (WaitForSingleObject(browser->stopped, queued.delayMs) == WAIT_OBJECT_0) break;
             ResolvedServiceData data{};
             data.name = queued.name.c_str();
             data.address = queued.address;
@@ -55,15 +50,9 @@ struct DNSBrowser {
             data.txtSize = static_cast<uint32_t>(queued.txt.size());
             const BrowserEvent event{queued.type, &data};
             Record(kCallCount, 'E');
-            callback(context, this, 0, &event);
+            browser->callback(browser->context, browser, 0, &event);
         }
-    }
-    void Stop() {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            stopping = true;
-        }
-        wake.notify_all();
+        return 0;
     }
 };
 
@@ -103,7 +92,7 @@ DNSStatus MDNS_CALL DNSBrowserCreateW(DNSFlags, DNSBrowserCallBack callback, voi
                                       DNSBrowserRef* outBrowser) {
     const DNSStatus status = Record(kCallCreate, 'C');
     if (status == kDNSNoErr || g_writeHandleOnFailure)
-        *outBrowser = new DNSBrowser{callback, context, {}, {}, {}, false};
+        *outBrowser = new DNSBrowser{callback, context, {}};
     return status;
 }
 
@@ -112,18 +101,21 @@ DNSStatus MDNS_CALL DNSBrowserStartServiceSearchW(DNSBrowserRef browser, DNSFlag
     const DNSStatus status = Record(kCallStart, 'S');
     if (status != kDNSNoErr) return status;
     std::lock_guard<std::mutex> guard(g_lock);
-    browser->searchThread = std::thread(&DNSBrowser::Deliver, browser, g_events);
+    browser->events = g_events;
+    browser->searchThread = CreateThread(nullptr, 0, &DNSBrowser::Deliver, browser, 0, nullptr);
     return status;
 }
 
 DNSStatus MDNS_CALL DNSBrowserStopServiceSearch(DNSBrowserRef browser, DNSFlags) {
-    browser->Stop();
+    SetEvent(browser->stopped);
     return Record(kCallStop, 'T');
 }
 
 DNSStatus MDNS_CALL DNSBrowserRelease(DNSBrowserRef browser, DNSFlags) {
-    browser->Stop();
-    if (browser->searchThread.joinable()) browser->searchThread.join();
+    SetEvent(browser->stopped);
+    if (browser->searchThread) WaitForSingleObject(browser->searchThread, INFINITE);
+    CloseHandle(browser->searchThread);
+    CloseHandle(browser->stopped);
     delete browser;
     return Record(kCallRelease, 'R');
 }
