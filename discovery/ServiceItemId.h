@@ -50,6 +50,12 @@ inline const WCHAR* GetServiceName(LPCITEMIDLIST item) {
     return reinterpret_cast<const ServiceItemId*>(item)->name;
 }
 
+// The length of that name in units. The shell hands back stored items, which may have been
+// damaged: a name field that lost its zero unit is read no further than its 127 units.
+inline size_t GetServiceNameLength(LPCITEMIDLIST item) {
+    return wcsnlen(GetServiceName(item), kServiceNameUnits - 1);
+}
+
 inline const ServiceItemId* AsServiceItem(LPCITEMIDLIST item) {
     return reinterpret_cast<const ServiceItemId*>(item);
 }

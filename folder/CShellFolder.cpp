@@ -114,11 +114,11 @@ STDMETHODIMP CShellFolder::EnumSearches(IEnumExtraSearch**) { return E_NOTIMPL; 
 // Every item has one name, the service's instance name, for every purpose.
 STDMETHODIMP CShellFolder::GetDisplayNameOf(PCUITEMID_CHILD item, SHGDNF, STRRET* name) {
     if (!item || !name) return E_INVALIDARG;
-    const WCHAR* serviceName = GetServiceName(item);
-    const size_t bytes = (wcslen(serviceName) + 1) * sizeof(WCHAR);
-    auto* copy = static_cast<WCHAR*>(m_pMalloc->Alloc(bytes));
+    const size_t units = GetServiceNameLength(item);
+    auto* copy = static_cast<WCHAR*>(m_pMalloc->Alloc((units + 1) * sizeof(WCHAR)));
     if (!copy) return E_OUTOFMEMORY;
-    std::memcpy(copy, serviceName, bytes);
+    std::memcpy(copy, GetServiceName(item), units * sizeof(WCHAR));
+    copy[units] = L'\0';
     name->uType = STRRET_WSTR;
     name->pOleStr = copy;
     return S_OK;
@@ -129,9 +129,12 @@ STDMETHODIMP CShellFolder::CompareIDs(LPARAM, PCUIDLIST_RELATIVE first,
                                       PCUIDLIST_RELATIVE second) {
     const WCHAR* a = GetServiceName(first);
     const WCHAR* b = GetServiceName(second);
-    while (*a && *a == *b) ++a, ++b;
-    if (*a == *b) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
-    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<USHORT>(*a < *b ? -1 : 1));
+    const size_t aUnits = GetServiceNameLength(first), bUnits = GetServiceNameLength(second);
+    size_t i = 0;
+    while (i < aUnits && i < bUnits && a[i] == b[i]) ++i;
+    const WCHAR aUnit = i < aUnits ? a[i] : L'\0', bUnit = i < bUnits ? b[i] : L'\0';
+    if (aUnit == bUnit) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<USHORT>(aUnit < bUnit ? -1 : 1));
 }
 
 // Items can be opened only: never folders, links, renamable or deletable.
@@ -163,10 +166,11 @@ STDMETHODIMP CShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELL
     if (column != kNameColumn || !details) return E_INVALIDARG;
     // No item asks for the column's header.
     const WCHAR* text = item ? GetServiceName(item) : kNameColumnTitle;
-    const size_t bytes = (wcslen(text) + 1) * sizeof(WCHAR);
-    auto* copy = static_cast<WCHAR*>(CoTaskMemAlloc(bytes));
+    const size_t units = item ? GetServiceNameLength(item) : wcslen(kNameColumnTitle);
+    auto* copy = static_cast<WCHAR*>(CoTaskMemAlloc((units + 1) * sizeof(WCHAR)));
     if (!copy) return E_OUTOFMEMORY;
-    std::memcpy(copy, text, bytes);
+    std::memcpy(copy, text, units * sizeof(WCHAR));
+    copy[units] = L'\0';
     details->str.pOleStr = copy;
     details->fmt = LVCFMT_LEFT;
     details->cxChar = kNameColumnWidth;
@@ -180,7 +184,8 @@ STDMETHODIMP CShellFolder::GetDetailsEx(PCUITEMID_CHILD item, const SHCOLUMNID* 
     if (!IsEqualGUID(column->fmtid, FMTID_Storage) || column->pid != PID_STG_NAME)
         return E_INVALIDARG;
     // Overwritten, not cleared: the caller hands in a variant that holds nothing of its own.
-    BSTR name = SysAllocString(GetServiceName(item));
+    BSTR name =
+        SysAllocStringLen(GetServiceName(item), static_cast<UINT>(GetServiceNameLength(item)));
     if (name) {
         value->vt = VT_BSTR;
         value->bstrVal = name;
