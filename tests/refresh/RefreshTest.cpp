@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <set>
@@ -15,9 +16,10 @@
 
 #include "discovery/ServiceItemId.h"
 #include "module/ComPtr.h"
-#include "tests/network/Browse.h"
 
 namespace {
+
+int EnvInt(const char* name) { return std::atoi(std::getenv(name) ? std::getenv(name) : "0"); }
 
 const CLSID kFolderClass = {
     0x7AB84743, 0xC00F, 0x461C, {0xA6, 0x71, 0xC7, 0xD1, 0x61, 0x46, 0x3E, 0x51}};
@@ -50,10 +52,7 @@ protected:
         ASSERT_NE(getClassObject, nullptr);
         ComPtr<IClassFactory> factory;
         ASSERT_EQ(getClassObject(kFolderClass, IID_IClassFactory, factory.PutVoid()), S_OK);
-        ComPtr<IPersistFolder> persist;
-        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPersistFolder, persist.PutVoid()), S_OK);
-        ASSERT_EQ(persist->Initialize(nullptr), S_OK);
-        ASSERT_EQ(persist->QueryInterface(IID_IShellFolder, folder.PutVoid()), S_OK);
+        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellFolder, folder.PutVoid()), S_OK);
     }
 
     void TearDown() override {
@@ -86,8 +85,8 @@ protected:
         EXPECT_EQ(items, expected) << when;
     }
 
-    const int services = testnet::EnvInt("TESTNET_SERVICES");
-    const int hosts = testnet::EnvInt("TESTNET_HOSTS");
+    const int services = EnvInt("TESTNET_SERVICES");
+    const int hosts = EnvInt("TESTNET_HOSTS");
     HMODULE dll = nullptr;
     ComPtr<IShellFolder> folder;
 };
