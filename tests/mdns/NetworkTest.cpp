@@ -75,8 +75,7 @@ struct Browse {
         if (self->reentry && !self->acted.exchange(true)) self->status = self->reentry(browser);
         const ResolvedServiceData* data = event ? event->resolved : nullptr;
         if (self->closed) {
-            ++self->late;
-            self->Fail("an event after the browse was closed");
+            self->Fail("an event once the browse was stopped, released or finalised");
         } else if (browser != self->browser || GetCurrentThreadId() == self->caller || !data ||
                    event->type != kDNSBrowserEventTypeResolved) {
             self->Fail("not a resolved service for this browser on a thread of the library");
@@ -89,7 +88,8 @@ struct Browse {
             ++self->delivered;
             if (self->keep)
                 self->events.emplace_back(data->name, data->address.ipv4Address,
-                                          data->address.port, std::string(data->txt, data->txtSize));
+                                          data->address.port,
+                                          std::string(data->txt, data->txtSize));
         }
         Sleep(0);  // slow enough that a second delivering thread would show as overlap
         self->inCallback.fetch_sub(1);
@@ -142,7 +142,7 @@ struct Browse {
     bool keep = true;
     std::atomic<const char*> fault{nullptr};
     std::atomic<bool> closed{false}, acted{false};
-    std::atomic<int> inCallback{0}, late{0}, delivered{0};
+    std::atomic<int> inCallback{0}, delivered{0};
     // Called by the first event, back into the library; what it answered.
     std::function<DNSStatus(DNSBrowserRef)> reentry;
     DNSStatus status = 1;
@@ -264,7 +264,7 @@ TEST(FloodTest, BrowsesLeaveNothingBehindAndDeliverNothingLate) {
     Library dll;
     ASSERT_TRUE(dll.Loaded());
     std::vector<Usage> after;
-    int late = 0, failed = 0;
+    int failed = 0;
     size_t events = 0;
     const char* fault = nullptr;
     for (int i = 1; i <= browses; ++i) {
@@ -272,13 +272,12 @@ TEST(FloodTest, BrowsesLeaveNothingBehindAndDeliverNothingLate) {
         browse.keep = false;  // the recorder's own memory would blur the library's
         failed += !browse.Run(i == 1 ? 3000 : 300, i % 2 == 0);
         Sleep(50);  // what would come late has had time to come
-        late += browse.late;
         events += browse.delivered;
         if (!fault) fault = browse.fault;
         after.push_back(Measure());
     }
     EXPECT_EQ(failed, 0) << "browses whose calls failed";
-    EXPECT_EQ(late, 0) << "events after DNSBrowserRelease or DNSServicesFinalize returned";
+    EXPECT_GT(events, 0u) << "no flood came";
     EXPECT_EQ(fault, nullptr) << fault;
     const Usage& baseline = after[9];
     const auto differs = [&](const Usage& now) {
