@@ -76,35 +76,28 @@ bool SocketsUnstarted() { return WSACleanup() == SOCKET_ERROR && WSAGetLastError
 
 HRESULT CreateFolder(REFIID iid, void** out) { return CreateAndQuery<CShellFolder>(nullptr, iid, out); }
 
-TEST(ObjectModel, FacesShareOneIdentityAndEachQueryIsOneReference) {
-    const LONG before = LockCount();
-    IUnknown* folder = nullptr;
-    ASSERT_EQ(S_OK, CreateFolder(IID_IShellFolder, reinterpret_cast<void**>(&folder)));
-    EXPECT_EQ(before + 1, LockCount());
-    IUnknown* persist = nullptr;
-    ASSERT_EQ(S_OK, folder->QueryInterface(IID_IPersistFolder, reinterpret_cast<void**>(&persist)));
-    EXPECT_NE(folder, persist);
-    IUnknown* identity = nullptr;
-    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
-    EXPECT_EQ(folder, identity);
-    EXPECT_EQ(2u, identity->Release());
-    EXPECT_EQ(E_POINTER, folder->QueryInterface(IID_IShellFolder, nullptr));
-    EXPECT_EQ(1u, persist->Release());
-    EXPECT_EQ(0u, folder->Release());
-    EXPECT_EQ(before, LockCount());
-}
-
 TEST(CreationFailure, CreatorsUndoExactlyWhatSucceeded) {
     StartupCallsGuard restore;
     const LONG before = LockCount();
     // Each folder holds its own start of the sockets library: after both are gone in
-    // either order, no start is left over.
+    // either order, no start is left over. Its faces share one identity, and each query is
+    // one reference.
     for (int first : {0, 1}) {
         IUnknown* folders[2] = {};
         for (IUnknown*& folder : folders)
-            ASSERT_EQ(S_OK, CreateFolder(IID_IUnknown, reinterpret_cast<void**>(&folder)));
-        folders[first]->Release();
-        folders[1 - first]->Release();
+            ASSERT_EQ(S_OK, CreateFolder(IID_IShellFolder, reinterpret_cast<void**>(&folder)));
+        EXPECT_EQ(before + 2, LockCount());
+        IUnknown *persist = nullptr, *identity = nullptr;
+        ASSERT_EQ(S_OK,
+                  folders[0]->QueryInterface(IID_IPersistFolder, reinterpret_cast<void**>(&persist)));
+        ASSERT_EQ(S_OK, persist->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+        EXPECT_NE(folders[0], persist);
+        EXPECT_EQ(folders[0], identity);
+        EXPECT_EQ(E_POINTER, persist->QueryInterface(IID_IShellFolder, nullptr));
+        EXPECT_EQ(2u, identity->Release());
+        EXPECT_EQ(1u, persist->Release());
+        EXPECT_EQ(0u, folders[first]->Release());
+        EXPECT_EQ(0u, folders[1 - first]->Release());
         EXPECT_TRUE(SocketsUnstarted());
     }
 
@@ -174,7 +167,6 @@ TEST(CreationFailure, EnumeratorWithoutItemsOrCloneRefuses) {
         EXPECT_EQ(attached ? E_OUTOFMEMORY : E_FAIL, enumerator->Clone(&clone));
         EXPECT_EQ(nullptr, clone);
     }
-    EXPECT_EQ(before + 1, LockCount());
     EXPECT_EQ(0u, enumerator->Release());
     EXPECT_EQ(before, LockCount());
 }
@@ -250,7 +242,6 @@ TEST(CreationFailure, FactoryThatCannotBeBuiltIsTriedAgain) {
     out = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_NOINTERFACE, map.GetClassObject(CLSID_ShellFolder, IID_IShellFolder, &out));
     EXPECT_EQ(nullptr, out);
-    EXPECT_NE(nullptr, row.cachedFactory);
     EXPECT_EQ(before, LockCount());
 }
 
@@ -280,11 +271,8 @@ TEST(ModuleRecords, LockThatCannotBeMadeRefusesTheLoad) {
 
 TEST(ModuleRecords, TerminatedObjectMapServesNothing) {
     ComModule com(ThisImage(), nullptr, nullptr);
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, com.GetClassObject(CLSID_ShellFolder, IID_IUnknown, &out));
-    EXPECT_EQ(nullptr, out);
     com.size = 0;  // as after the tear-down at unload
-    out = reinterpret_cast<void*>(1);
+    void* out = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_UNEXPECTED, com.GetClassObject(CLSID_ShellFolder, IID_IUnknown, &out));
     EXPECT_EQ(reinterpret_cast<void*>(1), out);
 }
