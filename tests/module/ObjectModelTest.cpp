@@ -84,8 +84,8 @@ TEST(CreationFailure, CreatorsUndoExactlyWhatSucceeded) {
             ASSERT_EQ(S_OK, CreateFolder(IID_IShellFolder, reinterpret_cast<void**>(&folder)));
         EXPECT_EQ(before + 2, LockCount());
         IUnknown *persist = nullptr, *identity = nullptr;
-        ASSERT_EQ(S_OK,
-                  folders[0]->QueryInterface(IID_IPersistFolder, reinterpret_cast<void**>(&persist)));
+        ASSERT_EQ(S_OK, folders[0]->QueryInterface(IID_IPersistFolder,
+                                                   reinterpret_cast<void**>(&persist)));
         ASSERT_EQ(S_OK, persist->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
         EXPECT_NE(folders[0], persist);
         EXPECT_EQ(folders[0], identity);
