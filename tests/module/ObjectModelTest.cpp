@@ -18,12 +18,8 @@
 #include "tests/standin/StandIn.h"
 #include "view/CEnumIdList.h"
 
-namespace {
-
 // Set to fail the next object allocation of this program.
-bool g_failNextAllocation = false;
-
-}  // namespace
+static bool g_failNextAllocation = false;
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     if (std::exchange(g_failNextAllocation, false)) return nullptr;
@@ -76,35 +72,28 @@ bool SocketsUnstarted() { return WSACleanup() == SOCKET_ERROR && WSAGetLastError
 
 HRESULT CreateFolder(REFIID iid, void** out) { return CreateAndQuery<CShellFolder>(nullptr, iid, out); }
 
-TEST(ObjectModel, FacesShareOneIdentityAndEachQueryIsOneReference) {
-    const LONG before = LockCount();
-    IUnknown* folder = nullptr;
-    ASSERT_EQ(S_OK, CreateFolder(IID_IShellFolder, reinterpret_cast<void**>(&folder)));
-    EXPECT_EQ(before + 1, LockCount());
-    IUnknown* persist = nullptr;
-    ASSERT_EQ(S_OK, folder->QueryInterface(IID_IPersistFolder, reinterpret_cast<void**>(&persist)));
-    EXPECT_NE(folder, persist);
-    IUnknown* identity = nullptr;
-    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
-    EXPECT_EQ(folder, identity);
-    EXPECT_EQ(2u, identity->Release());
-    EXPECT_EQ(E_POINTER, folder->QueryInterface(IID_IShellFolder, nullptr));
-    EXPECT_EQ(1u, persist->Release());
-    EXPECT_EQ(0u, folder->Release());
-    EXPECT_EQ(before, LockCount());
-}
-
 TEST(CreationFailure, CreatorsUndoExactlyWhatSucceeded) {
     StartupCallsGuard restore;
     const LONG before = LockCount();
     // Each folder holds its own start of the sockets library: after both are gone in
-    // either order, no start is left over.
+    // either order, no start is left over. Its faces share one identity, and each query is
+    // one reference.
     for (int first : {0, 1}) {
         IUnknown* folders[2] = {};
         for (IUnknown*& folder : folders)
-            ASSERT_EQ(S_OK, CreateFolder(IID_IUnknown, reinterpret_cast<void**>(&folder)));
-        folders[first]->Release();
-        folders[1 - first]->Release();
+            ASSERT_EQ(S_OK, CreateFolder(IID_IShellFolder, reinterpret_cast<void**>(&folder)));
+        EXPECT_EQ(before + 2, LockCount());
+        IUnknown *persist = nullptr, *identity = nullptr;
+        ASSERT_EQ(S_OK, folders[0]->QueryInterface(IID_IPersistFolder,
+                                                   reinterpret_cast<void**>(&persist)));
+        ASSERT_EQ(S_OK, persist->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)));
+        EXPECT_NE(folders[0], persist);
+        EXPECT_EQ(folders[0], identity);
+        EXPECT_EQ(E_POINTER, persist->QueryInterface(IID_IShellFolder, nullptr));
+        EXPECT_EQ(2u, identity->Release());
+        EXPECT_EQ(1u, persist->Release());
+        EXPECT_EQ(0u, folders[first]->Release());
+        EXPECT_EQ(0u, folders[1 - first]->Release());
         EXPECT_TRUE(SocketsUnstarted());
     }
 
@@ -174,34 +163,22 @@ TEST(CreationFailure, EnumeratorWithoutItemsOrCloneRefuses) {
         EXPECT_EQ(attached ? E_OUTOFMEMORY : E_FAIL, enumerator->Clone(&clone));
         EXPECT_EQ(nullptr, clone);
     }
-    EXPECT_EQ(before + 1, LockCount());
     EXPECT_EQ(0u, enumerator->Release());
     EXPECT_EQ(before, LockCount());
 }
 
+// Which step of the enumerator's creation failed is the creators' case above: here any one.
 TEST(CreationFailure, EnumObjectsThatCannotMakeItsEnumeratorRunsNoBrowse) {
     StartupCallsGuard restore;
     IShellFolder* folder = nullptr;
     ASSERT_EQ(S_OK, CreateFolder(IID_IShellFolder, reinterpret_cast<void**>(&folder)));
     const LONG withFolder = LockCount();
     StandInReset();
-    const struct {
-        GetShellAllocatorFunction allocator;
-        bool noMemory, nowhereToPutIt;
-        HRESULT result;
-    } cases[] = {
-        {RefusedAllocator, false, false, E_ACCESSDENIED},
-        {SHGetMalloc, true, false, E_OUTOFMEMORY},
-        {SHGetMalloc, false, true, E_POINTER},
-    };
-    for (const auto& c : cases) {
-        g_getShellAllocator = c.allocator;
-        g_failNextAllocation = c.noMemory;
-        IEnumIDList* items = reinterpret_cast<IEnumIDList*>(1);
-        EXPECT_EQ(c.result, folder->EnumObjects(nullptr, SHCONTF_NONFOLDERS,
-                                                c.nowhereToPutIt ? nullptr : &items));
-        EXPECT_EQ(c.nowhereToPutIt ? reinterpret_cast<IEnumIDList*>(1) : nullptr, items);
-    }
+    EXPECT_EQ(E_POINTER, folder->EnumObjects(nullptr, SHCONTF_NONFOLDERS, nullptr));
+    IEnumIDList* items = reinterpret_cast<IEnumIDList*>(1);
+    g_failNextAllocation = true;
+    EXPECT_EQ(E_OUTOFMEMORY, folder->EnumObjects(nullptr, SHCONTF_NONFOLDERS, &items));
+    EXPECT_EQ(nullptr, items);
     EXPECT_EQ("", StandInLog());
     EXPECT_EQ(withFolder, LockCount());
     EXPECT_EQ(0u, folder->Release());
@@ -228,12 +205,10 @@ TEST(CreationFailure, FactoryThatCannotBeBuiltIsTriedAgain) {
         EXPECT_EQ(nullptr, row.cachedFactory);
     }
     g_initializeLock = InitializeCriticalSectionEx;
-    EXPECT_EQ(before, LockCount());
 
     IClassFactory* factory = nullptr;
     ASSERT_EQ(S_OK, map.GetClassObject(CLSID_ShellFolder, IID_IClassFactory,
                                        reinterpret_cast<void**>(&factory)));
-    EXPECT_EQ(static_cast<void*>(row.cachedFactory), static_cast<void*>(factory));
     // The first outside holder takes the module lock, later ones do not, and the last
     // one to go gives it back; the map's own reference never holds it.
     EXPECT_EQ(before + 1, LockCount());
@@ -250,7 +225,6 @@ TEST(CreationFailure, FactoryThatCannotBeBuiltIsTriedAgain) {
     out = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_NOINTERFACE, map.GetClassObject(CLSID_ShellFolder, IID_IShellFolder, &out));
     EXPECT_EQ(nullptr, out);
-    EXPECT_NE(nullptr, row.cachedFactory);
     EXPECT_EQ(before, LockCount());
 }
 
@@ -262,14 +236,12 @@ TEST(ModuleRecords, LockThatCannotBeMadeRefusesTheLoad) {
                                         {ERROR_NOT_ENOUGH_MEMORY, E_OUTOFMEMORY}}) {
         g_lockError = error;
         EXPECT_EQ(result, MakeLock(&section));
-        g_initFailed = false;
-        BaseModule base(ThisImage());
-        EXPECT_TRUE(g_initFailed);
-        g_initFailed = false;
-        ComModule com(ThisImage(), nullptr, nullptr);
-        EXPECT_TRUE(g_initFailed);
-        g_initFailed = false;
     }
+    g_initFailed = false;
+    BaseModule base(ThisImage());
+    EXPECT_TRUE(std::exchange(g_initFailed, false));
+    ComModule com(ThisImage(), nullptr, nullptr);
+    EXPECT_TRUE(std::exchange(g_initFailed, false));
     // The DLL's entry point over a lock initialiser that always fails.
     SetLastError(0);
     HMODULE dll = LoadLibraryW(L"RefusingNeighborhood.dll");
@@ -280,11 +252,8 @@ TEST(ModuleRecords, LockThatCannotBeMadeRefusesTheLoad) {
 
 TEST(ModuleRecords, TerminatedObjectMapServesNothing) {
     ComModule com(ThisImage(), nullptr, nullptr);
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, com.GetClassObject(CLSID_ShellFolder, IID_IUnknown, &out));
-    EXPECT_EQ(nullptr, out);
     com.size = 0;  // as after the tear-down at unload
-    out = reinterpret_cast<void*>(1);
+    void* out = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_UNEXPECTED, com.GetClassObject(CLSID_ShellFolder, IID_IUnknown, &out));
     EXPECT_EQ(reinterpret_cast<void*>(1), out);
 }

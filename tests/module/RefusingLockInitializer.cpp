@@ -4,10 +4,7 @@
 
 namespace {
 
-BOOL WINAPI NoLock(CRITICAL_SECTION*, DWORD, DWORD) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-}
+BOOL WINAPI NoLock(CRITICAL_SECTION*, DWORD, DWORD) { return FALSE; }
 
 }  // namespace
 

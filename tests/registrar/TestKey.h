@@ -14,8 +14,7 @@ public:
     explicit TestKey(const wchar_t* name)
         : m_path(std::wstring(L"Software\\CorvaneTests\\") + name) {
         RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
-        RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &m_key, nullptr);
+        RegCreateKeyW(HKEY_CURRENT_USER, m_path.c_str(), &m_key);
     }
     ~TestKey() {
         if (m_path.empty()) return;
@@ -30,8 +29,7 @@ public:
     // Whether `subkey` is there; with `create`, made first when it is not.
     bool Has(const std::wstring& subkey, bool create = false) const {
         HKEY key = nullptr;
-        if ((create ? RegCreateKeyExW(m_key, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                      nullptr, &key, nullptr)
+        if ((create ? RegCreateKeyW(m_key, subkey.c_str(), &key)
                     : RegOpenKeyExW(m_key, subkey.c_str(), 0, KEY_READ, &key)) != ERROR_SUCCESS)
             return false;
         RegCloseKey(key);
