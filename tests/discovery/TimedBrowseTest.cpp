@@ -54,7 +54,7 @@ TEST(TimedBrowseSteps, EveryStepThatFailsIsCleanedUpAndAFullSearchListsItsServic
         Queue(L"Camera", Txt({}), 20);
         Queue(L"Ignored kind", Txt({}), 0, kOtherEventType);
         Queue(L"Printer", Txt({"path=/status"}), 20);
-        Queue(L"Too late", Txt({}), 900);
+        Queue(L"Too late", Txt({}), 5000);
         CComObject<CEnumIdList>* enumerator = nullptr;
         ASSERT_EQ(S_OK, CreateObject(&enumerator));
         enumerator->AddRef();

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -38,11 +39,19 @@ struct DNSBrowser {
     std::vector<QueuedEvent> events;  // what the search delivers, copied at its start
     HANDLE stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE searchThread = nullptr;
+    DWORD startedAt = 0;
+    std::atomic<DWORD> stoppedAfter{MAXDWORD};  // ms from the start to the stop
 
+    // Each event is delivered once due, and one due by the stop is delivered all the same
+    // before the stop returns: how late this thread runs on a loaded machine decides nothing.
     static DWORD WINAPI Deliver(void* self) {
         DNSBrowser* browser = static_cast<DNSBrowser*>(self);
+        DWORD due = 0;
         for (const QueuedEvent& queued : browser->events) {
-            if (WaitForSingleObject(browser->stopped, queued.delayMs) == WAIT_OBJECT_0) break;
+            due += queued.delayMs;
+            const DWORD now = GetTickCount() - browser->startedAt;
+            if (due > now) WaitForSingleObject(browser->stopped, due - now);
+            if (due > browser->stoppedAfter) break;
             ResolvedServiceData data{};
             data.name = queued.name.c_str();
             data.address = queued.address;
@@ -53,6 +62,12 @@ struct DNSBrowser {
             browser->callback(browser->context, browser, 0, &event);
         }
         return 0;
+    }
+
+    void StopSearch() {
+        if (stoppedAfter == MAXDWORD) stoppedAfter = GetTickCount() - startedAt;
+        SetEvent(stopped);
+        if (searchThread) WaitForSingleObject(searchThread, INFINITE);
     }
 };
 
@@ -102,18 +117,18 @@ DNSStatus MDNS_CALL DNSBrowserStartServiceSearchW(DNSBrowserRef browser, DNSFlag
     if (status != kDNSNoErr) return status;
     std::lock_guard<std::mutex> guard(g_lock);
     browser->events = g_events;
+    browser->startedAt = GetTickCount();
     browser->searchThread = CreateThread(nullptr, 0, &DNSBrowser::Deliver, browser, 0, nullptr);
     return status;
 }
 
 DNSStatus MDNS_CALL DNSBrowserStopServiceSearch(DNSBrowserRef browser, DNSFlags) {
-    SetEvent(browser->stopped);
+    browser->StopSearch();
     return Record(kCallStop, 'T');
 }
 
 DNSStatus MDNS_CALL DNSBrowserRelease(DNSBrowserRef browser, DNSFlags) {
-    SetEvent(browser->stopped);
-    if (browser->searchThread) WaitForSingleObject(browser->searchThread, INFINITE);
+    browser->StopSearch();
     CloseHandle(browser->searchThread);
     CloseHandle(browser->stopped);
     delete browser;
