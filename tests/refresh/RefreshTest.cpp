@@ -19,7 +19,10 @@
 
 namespace {
 
-int EnvInt(const char* name) { return std::atoi(std::getenv(name) ? std::getenv(name) : "0"); }
+int EnvInt(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::atoi(value) : 0;
+}
 
 const CLSID kFolderClass = {
     0x7AB84743, 0xC00F, 0x461C, {0xA6, 0x71, 0xC7, 0xD1, 0x61, 0x46, 0x3E, 0x51}};
