@@ -46,10 +46,9 @@ struct Session {
     Clock::time_point now = Clock::time_point() + std::chrono::hours(1);
     std::unique_ptr<Search> search;
     std::set<std::u16string> reported;
-    uint32_t seed = 1;
 
     void StartSearch() {
-        search = std::make_unique<Search>(kService, now, true, seed++, &cache);
+        search = std::make_unique<Search>(kService, now, true, &cache);
         reported.clear();
     }
 

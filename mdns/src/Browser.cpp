@@ -44,16 +44,13 @@ DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
 
     auto socket = std::make_unique<MulticastSocket>();
     if (!socket->Open()) return kDNSNetworkErr;
-    LARGE_INTEGER counter{};
-    QueryPerformanceCounter(&counter);
     // On 5353 each question asks for unicast replies the first time: a responder that
     // multicast its answers moments ago, for a browse just before this one, holds them
     // back otherwise.
     {
         std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
-        m_search = std::make_unique<Search>(
-            std::move(service), Clock::now(), socket->OnMdnsPort(),
-            static_cast<uint32_t>(counter.QuadPart ^ GetCurrentThreadId()), &m_cache.records);
+        m_search = std::make_unique<Search>(std::move(service), Clock::now(), socket->OnMdnsPort(),
+                                            &m_cache.records);
     }
     m_socket = std::move(socket);
     m_type = type;

@@ -21,11 +21,13 @@ using std::chrono::seconds;
 constexpr milliseconds kResolveDelay{40};
 constexpr milliseconds kFirstResolveInterval{80};
 constexpr milliseconds kMaxResolveInterval{5000};
-// RFC 6762 §5.2: the second query 20-120 ms after the first, then at least a second,
-// each interval at least twice the one before, up to an hour.
-constexpr milliseconds kSecondQueryMin{20};
-constexpr int kSecondQuerySpreadMs = 100;
-constexpr seconds kThirdQueryInterval{1};
+// RFC 6762 §5.2: the second query at least a second after the first, each interval after
+// it at least twice the one before, up to an hour. A second query sooner, without the
+// answers still on their way as known answers, has every responder multicast its whole set
+// again: on a busy network that doubles their work inside the window and pushes the rest
+// of the first answer past it, and records multicast once more are held back from the
+// next refresh for another second (§6).
+constexpr seconds kSecondQueryInterval{1};
 constexpr seconds kMaxQueryInterval{3600};
 // Hosts held at most: targets of the instances held, with room for targets that changed.
 constexpr size_t kMaxHosts = 2 * Search::kMaxInstances;
@@ -45,14 +47,12 @@ Clock::time_point RefreshPoint(const RecordLife& life, int point) {
 
 }  // namespace
 
-Search::Search(wire::Name service, Clock::time_point start, bool unicastFirst, uint32_t seed,
-               RecordCache* cache)
+Search::Search(wire::Name service, Clock::time_point start, bool unicastFirst, RecordCache* cache)
     : m_service(std::move(service)),
       m_serviceKey(wire::NameKey(m_service)),
       m_cache(cache),
       m_unicastFirst(unicastFirst),
       m_unicastNext(unicastFirst),
-      m_random(seed == 0 ? 1 : seed),
       m_nextBrowse(start) {
     if (m_cache) Seed(start);
 }
@@ -347,13 +347,9 @@ void Search::BuildBrowseQuery(Clock::time_point now, std::vector<std::vector<uin
     packets.insert(packets.end(), std::make_move_iterator(built.begin()),
                    std::make_move_iterator(built.end()));
 
-    if (m_browseInterval == Clock::duration::zero()) {
-        m_browseInterval = kSecondQueryMin + milliseconds(m_random() % kSecondQuerySpreadMs);
-    } else if (m_browseInterval < kThirdQueryInterval) {
-        m_browseInterval = kThirdQueryInterval;
-    } else {
-        m_browseInterval = std::min<Clock::duration>(2 * m_browseInterval, kMaxQueryInterval);
-    }
+    m_browseInterval = m_browseInterval == Clock::duration::zero()
+                           ? Clock::duration(kSecondQueryInterval)
+                           : std::min<Clock::duration>(2 * m_browseInterval, kMaxQueryInterval);
     m_nextBrowse = now + m_browseInterval;
 }
 

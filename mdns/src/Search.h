@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -45,7 +44,7 @@ public:
     // answers for it; or, if its host has not answered at all, kCacheTrustDelay after the
     // start. A host that answered without it has withdrawn it unheard.
     static constexpr std::chrono::milliseconds kCacheTrustDelay{400};
-    Search(wire::Name service, Clock::time_point start, bool unicastFirst, uint32_t seed,
+    Search(wire::Name service, Clock::time_point start, bool unicastFirst,
            RecordCache* cache = nullptr);
 
     // Takes one received packet from `source` (an IPv4 address as a number); anything but a
@@ -121,7 +120,6 @@ private:
     RecordCache* m_cache;
     const bool m_unicastFirst;
     bool m_unicastNext;
-    std::minstd_rand m_random;
     Clock::time_point m_nextBrowse;
     Clock::duration m_browseInterval{};
     Clock::time_point m_nextResolve = Clock::time_point::max();
