@@ -83,6 +83,10 @@ int wmain(int argc, wchar_t** argv) {
     const wchar_t* dllPath = argc > 3 ? argv[3] : L"ZeroconfNeighborhood.dll";
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (FAILED(hr)) return Fail("CoInitializeEx", hr);
+    // Explorer's desktop is up long before the folder is first opened; under Wine the first
+    // window of a process starts it, which would take the responders' CPU in the first browse.
+    GetDesktopWindow();
+    Sleep(1000);
     int result = 1;
     HMODULE dll = LoadLibraryW(dllPath);
     if (!dll) {
