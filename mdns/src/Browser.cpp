@@ -42,17 +42,16 @@ DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
     // A service type is _name._tcp or _name._udp (RFC 6763 §7), in a domain of one label or more.
     if (service.size() < 3) return kDNSBadParamErr;
 
+    // The socket is set up and the cache read on the search's own thread: under Wine each of
+    // the socket's dozen calls is a round trip to the server, tens of milliseconds in all on
+    // a loaded machine, which the caller (Explorer's thread, in the folder) would wait out
+    // before its half-second window even began. Only the interfaces are looked at here, so
+    // that a machine without a network is told so at once.
     auto socket = std::make_unique<MulticastSocket>();
-    if (!socket->Open()) return kDNSNetworkErr;
-    // On 5353 each question asks for unicast replies the first time: a responder that
-    // multicast its answers moments ago, for a browse just before this one, holds them
-    // back otherwise.
-    {
-        std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
-        m_search = std::make_unique<Search>(std::move(service), Clock::now(), socket->OnMdnsPort(),
-                                            &m_cache.records);
-    }
-    m_socket = std::move(socket);
+    if (!socket->FindInterfaces()) return kDNSNetworkErr;
+    m_unopened = std::move(socket);
+    m_service = std::move(service);
+    m_start = Clock::now();
     m_type = type;
     m_domain = domain;
     // A thread of the system's own, not of the C++ library's, whose start and end take
@@ -60,8 +59,7 @@ DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
     // on the way into and out of the folder's half-second browse.
     m_thread = CreateThread(nullptr, 0, &Browser::ThreadMain, this, 0, nullptr);
     if (!m_thread) {
-        m_search.reset();
-        m_socket.reset();
+        m_unopened.reset();
         return kDNSNoMemoryErr;
     }
     m_state = State::kSearching;
@@ -109,49 +107,74 @@ DWORD WINAPI Browser::ThreadMain(void* browser) {
     return 0;
 }
 
+// Opens the socket and seeds the search from the cache; false when no socket could be had
+// (the interfaces were there a moment ago): the search then ends without an event, as one
+// whose network went away.
+bool Browser::Prepare() {
+    std::unique_ptr<MulticastSocket> socket = std::move(m_unopened);
+    if (!socket->Open()) return false;
+    // On 5353 each question asks for unicast replies the first time: a responder that
+    // multicast its answers moments ago, for a browse just before this one, holds them
+    // back otherwise.
+    {
+        std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
+        m_search = std::make_unique<Search>(std::move(m_service), m_start, socket->OnMdnsPort(),
+                                            &m_cache.records);
+    }
+    // Published under the state lock, so that a stop from now on wakes the thread through it
+    // and one before is seen in m_stopping.
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    m_socket = std::move(socket);
+    return true;
+}
+
 void Browser::Run() {
     m_threadId = GetCurrentThreadId();
     try {
-        std::vector<uint8_t> buffer;
-        const HANDLE readOrWake = m_socket->ReadEvent();
-        // Reads the next waiting packet into the search; false when none is waiting.
-        auto readOne = [&] {
-            size_t size = 0;
-            uint32_t interfaceIndex = 0;
-            uint32_t source = 0;
-            if (!m_socket->Receive(buffer, size, interfaceIndex, source)) return false;
-            std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
-            m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now(), source);
-            return true;
-        };
-        // Every packet is followed by what it made due: under Wine a read, a reset and a
-        // wait each cost a round trip to the server, several milliseconds on a loaded
-        // machine, so a stream of packets is read without waits between, and never holds
-        // back the queries and events due meanwhile.
-        while (!m_stopping) {
-            const Clock::time_point now = Clock::now();
-            for (const auto& packet : m_search->TakeDueQueries(now)) m_socket->SendToAll(packet);
-            for (const ResolvedInstance& instance : m_search->TakeResolved(now)) {
-                if (m_stopping) break;
-                Deliver(instance);
-            }
-            if (m_stopping || readOne()) continue;
-            // Nothing waiting: rearm the event, and read once more for a packet that came
-            // in between, before sleeping until the next packet or the next due step.
-            WSAResetEvent(readOrWake);
-            // A stop whose wake-up that reset took back is seen here.
-            if (m_stopping || readOne()) continue;
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-                m_search->NextWakeup() - Clock::now());
-            const DWORD timeout = wait.count() <= 0 ? 0
-                                  : wait.count() >= INFINITE ? INFINITE - 1
-                                                             : static_cast<DWORD>(wait.count());
-            if (WaitForSingleObject(readOrWake, timeout) == WAIT_FAILED) break;
-        }
+        if (Prepare()) Serve();
     } catch (...) {
         // Out of memory on this thread: the search ends; nothing may escape the thread.
     }
     m_threadId = 0;
+}
+
+void Browser::Serve() {
+    std::vector<uint8_t> buffer;
+    const HANDLE readOrWake = m_socket->ReadEvent();
+    // Reads the next waiting packet into the search; false when none is waiting.
+    auto readOne = [&] {
+        size_t size = 0;
+        uint32_t interfaceIndex = 0;
+        uint32_t source = 0;
+        if (!m_socket->Receive(buffer, size, interfaceIndex, source)) return false;
+        std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
+        m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now(), source);
+        return true;
+    };
+    // Every packet is followed by what it made due: under Wine a read, a reset and a
+    // wait each cost a round trip to the server, several milliseconds on a loaded
+    // machine, so a stream of packets is read without waits between, and never holds
+    // back the queries and events due meanwhile.
+    while (!m_stopping) {
+        const Clock::time_point now = Clock::now();
+        for (const auto& packet : m_search->TakeDueQueries(now)) m_socket->SendToAll(packet);
+        for (const ResolvedInstance& instance : m_search->TakeResolved(now)) {
+            if (m_stopping) break;
+            Deliver(instance);
+        }
+        if (m_stopping || readOne()) continue;
+        // Nothing waiting: rearm the event, and read once more for a packet that came
+        // in between, before sleeping until the next packet or the next due step.
+        WSAResetEvent(readOrWake);
+        // A stop whose wake-up that reset took back is seen here.
+        if (m_stopping || readOne()) continue;
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+            m_search->NextWakeup() - Clock::now());
+        const DWORD timeout = wait.count() <= 0 ? 0
+                              : wait.count() >= INFINITE ? INFINITE - 1
+                                                         : static_cast<DWORD>(wait.count());
+        if (WaitForSingleObject(readOrWake, timeout) == WAIT_FAILED) break;
+    }
 }
 
 void Browser::Deliver(const ResolvedInstance& instance) {

@@ -42,7 +42,9 @@ private:
     enum class State { kCreated, kSearching, kStopped };
 
     static DWORD WINAPI ThreadMain(void* browser);
+    bool Prepare();
     void Run();
+    void Serve();
     // Ends the thread's wait; m_stateLock held.
     void Wake();
     void Deliver(const ResolvedInstance& instance);
@@ -60,6 +62,10 @@ private:
     HANDLE m_thread = nullptr;
     std::atomic<DWORD> m_threadId{0};
 
+    // Handed from Start to the thread, which opens it and then owns it as m_socket.
+    std::unique_ptr<MulticastSocket> m_unopened;
+    wire::Name m_service;
+    Clock::time_point m_start;
     std::unique_ptr<MulticastSocket> m_socket;
     std::unique_ptr<Search> m_search;
     std::wstring m_type;

@@ -38,7 +38,7 @@ MulticastSocket::~MulticastSocket() {
     if (m_readEvent != WSA_INVALID_EVENT) WSACloseEvent(m_readEvent);
 }
 
-void MulticastSocket::FindInterfaces() {
+bool MulticastSocket::FindInterfaces() {
     static std::vector<Interface> interfaces;
     static std::vector<uint32_t> prefixMasks;
     std::lock_guard<std::mutex> guard(g_interfacesLock);
@@ -48,10 +48,11 @@ void MulticastSocket::FindInterfaces() {
         interfaces = m_interfaces;
         prefixMasks = m_prefixMasks;
         g_interfacesRead = now;
-        return;
+        return !m_interfaces.empty();
     }
     m_interfaces = interfaces;
     m_prefixMasks = prefixMasks;
+    return !m_interfaces.empty();
 }
 
 void MulticastSocket::ReadInterfaces() {
@@ -116,7 +117,6 @@ bool MulticastSocket::BindEphemeral() {
 }
 
 bool MulticastSocket::Open() {
-    FindInterfaces();
     if (m_interfaces.empty()) return false;
     for (bool shared : {true, false}) {
         m_socket = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED);

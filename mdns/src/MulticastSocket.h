@@ -21,7 +21,10 @@ public:
     MulticastSocket& operator=(const MulticastSocket&) = delete;
     ~MulticastSocket();
 
-    // False when no interface is usable or no socket could be had.
+    // Looks for the IPv4 multicast interfaces (read afresh when the last read is old); false
+    // when there is none.
+    bool FindInterfaces();
+    // False when no socket could be had on the interfaces found.
     bool Open();
     // Whether the socket has port 5353 (else it is the one-shot fallback).
     bool OnMdnsPort() const { return m_onMdnsPort; }
@@ -43,8 +46,6 @@ private:
 
     bool BindShared();
     bool BindEphemeral();
-    // The IPv4 multicast interfaces, read afresh when the last read is old.
-    void FindInterfaces();
     void ReadInterfaces();
     uint32_t InterfaceOfSource(const IN_ADDR& source) const;
 
