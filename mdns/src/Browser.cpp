@@ -12,6 +12,8 @@ namespace {
 
 // Labels of a type or domain as given: UTF-16, at most this long.
 constexpr size_t kMaxArgumentLength = 255;
+// How long questions that came due wait while packets are still being read.
+constexpr std::chrono::milliseconds kQueriesHeldAtMost{100};
 
 bool ToName(const wchar_t* text, wire::Name& name) {
     const size_t length = wcsnlen(text, kMaxArgumentLength + 1);
@@ -151,23 +153,34 @@ void Browser::Serve() {
         m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now(), source);
         return true;
     };
-    // Every packet is followed by what it made due: under Wine a read, a reset and a
-    // wait each cost a round trip to the server, several milliseconds on a loaded
-    // machine, so a stream of packets is read without waits between, and never holds
-    // back the queries and events due meanwhile.
+    // Under Wine a read, a send, a reset and a wait each cost a round trip to the server,
+    // several milliseconds on a loaded machine: a stream of packets is read without waits
+    // between, each followed by the events it completed; and the questions that come due
+    // meanwhile wait (kQueriesHeldAtMost at most) until no packet is left waiting, as the
+    // answers they ask for are often among those packets.
+    bool reading = false;  // the last read found a packet: more may be waiting
+    Clock::time_point asked;
     while (!m_stopping) {
         const Clock::time_point now = Clock::now();
-        for (const auto& packet : m_search->TakeDueQueries(now)) m_socket->SendToAll(packet);
+        const bool holdQueries = reading && now - asked < kQueriesHeldAtMost;
+        if (!holdQueries) {
+            asked = now;
+            for (const auto& packet : m_search->TakeDueQueries(now)) m_socket->SendToAll(packet);
+        }
         for (const ResolvedInstance& instance : m_search->TakeResolved(now)) {
             if (m_stopping) break;
             Deliver(instance);
         }
-        if (m_stopping || readOne()) continue;
+        if (m_stopping) break;
+        reading = readOne();
+        if (reading || holdQueries) continue;
         // Nothing waiting: rearm the event, and read once more for a packet that came
         // in between, before sleeping until the next packet or the next due step.
         WSAResetEvent(readOrWake);
         // A stop whose wake-up that reset took back is seen here.
-        if (m_stopping || readOne()) continue;
+        if (m_stopping) break;
+        reading = readOne();
+        if (reading) continue;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
             m_search->NextWakeup() - Clock::now());
         const DWORD timeout = wait.count() <= 0 ? 0
