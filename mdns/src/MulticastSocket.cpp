@@ -48,10 +48,10 @@ bool MulticastSocket::FindInterfaces() {
         interfaces = m_interfaces;
         prefixMasks = m_prefixMasks;
         g_interfacesRead = now;
-        return !m_interfaces.empty();
+    } else {
+        m_interfaces = interfaces;
+        m_prefixMasks = prefixMasks;
     }
-    m_interfaces = interfaces;
-    m_prefixMasks = prefixMasks;
     return !m_interfaces.empty();
 }
 
