@@ -150,10 +150,11 @@ private:
 
 }  // namespace
 
-bool ParseMessage(const uint8_t* data, size_t size, Message& message, ParseError* error) {
+bool ParseMessage(const uint8_t* data, size_t size, Message& message, ParseError* error,
+                  size_t maxSize) {
     message = Message();
     ParseError result = ParseError::kNone;
-    if (size > kMaxMessageSize)
+    if (size > maxSize)
         result = ParseError::kTooLarge;
     else if (data == nullptr || size < kHeaderSize)
         result = ParseError::kTruncatedHeader;

@@ -1,7 +1,7 @@
 // Parsing a received mDNS message. A message is taken whole or not at all: one malformed
 // part drops it, and nothing outside its bytes is ever read.
 //
-// Accepted: at most kMaxMessageSize bytes; opcode 0 and rcode 0 only (RFC 6762 §18.3,
+// Accepted: at most kMaxMessageSize bytes (or the size given); opcode 0 and rcode 0 only (RFC 6762 §18.3,
 // §18.11: others are ignored); names as WireReader::ReadName describes them; record data
 // that each record's rdlength holds exactly. Typed data must fill its rdlength exactly:
 // A 4 bytes, SRV 6 bytes and a name, PTR one name, TXT a run of length-prefixed strings
@@ -35,9 +35,9 @@ enum class ParseError {
 };
 
 // Fills `message` and returns true, or clears it and returns false; `error`, when given,
-// says why.
+// says why. `maxSize`: a unicast answer read over TCP may be up to 65535 bytes.
 bool ParseMessage(const uint8_t* data, size_t size, Message& message,
-                  ParseError* error = nullptr);
+                  ParseError* error = nullptr, size_t maxSize = kMaxMessageSize);
 
 }  // namespace mdns::wire
 
