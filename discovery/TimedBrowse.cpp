@@ -13,6 +13,8 @@ namespace {
 constexpr DWORD kBrowseMilliseconds = 500;
 const wchar_t kServiceType[] = L"_http._tcp";
 const wchar_t kServiceDomain[] = L".local";
+// The link, and beside it the DNS domains the machine is configured with, in the same window.
+constexpr DNSFlags kSearchFlags = kDNSBrowserFlagAutoResolve | kDNSBrowserFlagConfiguredDomains;
 const wchar_t kDefaultPath[] = L"/";
 
 bool IsPathKey(const char* key, size_t length) {
@@ -56,8 +58,8 @@ HRESULT CEnumIdList::BrowseServices() {
     if (DNSServicesInitialize(0, 0) == kDNSNoErr) {
         initialised = true;
         if (DNSBrowserCreateW(0, &CEnumIdList::OnBrowserEvent, this, &browser) == kDNSNoErr &&
-            DNSBrowserStartServiceSearchW(browser, kDNSBrowserFlagAutoResolve, kServiceType,
-                                          kServiceDomain) == kDNSNoErr) {
+            DNSBrowserStartServiceSearchW(browser, kSearchFlags, kServiceType, kServiceDomain) ==
+                kDNSNoErr) {
             Sleep(kBrowseMilliseconds);
             searched = true;
             DNSBrowserStopServiceSearch(browser, 0);

@@ -40,8 +40,12 @@ enum {
 };
 
 /* Flags of DNSBrowserStartServiceSearchW: resolve every instance found and report it
-   with one kDNSBrowserEventTypeResolved event. */
-enum { kDNSBrowserFlagAutoResolve = 2 };
+   with one kDNSBrowserEventTypeResolved event; and, with ConfiguredDomains, also browse
+   for the type in the unicast DNS browse domains that the machine's DNS configuration
+   names (its domains' and networks' lb._dns-sd._udp and db._dns-sd._udp, at most 8), asked
+   of its DNS servers. Such a service's event carries its browse domain (L"corp.example");
+   a service found both ways (same instance name, address and port) is reported once. */
+enum { kDNSBrowserFlagAutoResolve = 2, kDNSBrowserFlagConfiguredDomains = 4 };
 
 /* Event types; callers act on kDNSBrowserEventTypeResolved only. */
 enum {

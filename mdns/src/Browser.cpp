@@ -34,15 +34,19 @@ Browser::Browser(DNSBrowserCallBack callback, void* context, DNSBrowserRef handl
 
 Browser::~Browser() { Shut(); }
 
-bool Browser::OnOwnThread() const { return m_threadId.load() == GetCurrentThreadId(); }
+bool Browser::OnOwnThread() const {
+    return m_threadId.load() == GetCurrentThreadId() || (m_unicast && m_unicast->OnOwnThread());
+}
 
-DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
+DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain, DNSFlags flags) {
     std::lock_guard<std::mutex> guard(m_stateLock);
     if (m_state != State::kCreated) return kDNSBadStateErr;
     wire::Name service;
     if (!ToName(type, service) || !ToName(domain, service)) return kDNSBadParamErr;
     // A service type is _name._tcp or _name._udp (RFC 6763 §7), in a domain of one label or more.
     if (service.size() < 3) return kDNSBadParamErr;
+    wire::Name serviceType;
+    ToName(type, serviceType);
 
     // The socket is set up and the cache read on the search's own thread: under Wine each of
     // the socket's dozen calls is a round trip to the server, tens of milliseconds in all on
@@ -65,12 +69,23 @@ DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
         return kDNSNoMemoryErr;
     }
     m_state = State::kSearching;
+    // Beside the link, the DNS domains the machine is configured with; on a thread of its
+    // own, which is no loss to the search on the link if it cannot be had.
+    if (flags & kDNSBrowserFlagConfiguredDomains) {
+        auto unicast = std::make_unique<UnicastBrowse>(
+            std::move(serviceType), m_cache.unicast, [this](const UnicastResolved& resolved) {
+                const std::u16string domain = wire::Utf8ToUtf16(resolved.domain);
+                Deliver(resolved.instance, std::wstring(domain.begin(), domain.end()));
+            });
+        if (unicast->Start()) m_unicast = std::move(unicast);
+    }
     return kDNSNoErr;
 }
 
 // The socket's read event wakes the thread too, so that a search needs no event of its own.
 void Browser::Wake() {
     if (!m_stopping.exchange(true) && m_socket) WSASetEvent(m_socket->ReadEvent());
+    if (m_unicast) m_unicast->Wake();
 }
 
 DNSStatus Browser::Stop() {
@@ -98,6 +113,7 @@ DNSStatus Browser::Shut() {
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
     }
+    if (m_unicast) m_unicast->Shut();
     std::lock_guard<std::mutex> guard(m_stateLock);
     m_search.reset();
     m_socket.reset();
@@ -169,7 +185,7 @@ void Browser::Serve() {
         }
         for (const ResolvedInstance& instance : m_search->TakeResolved(now)) {
             if (m_stopping) break;
-            Deliver(instance);
+            Deliver(instance, m_domain);
         }
         if (m_stopping) break;
         reading = readOne();
@@ -190,12 +206,20 @@ void Browser::Serve() {
     }
 }
 
-void Browser::Deliver(const ResolvedInstance& instance) {
+void Browser::Deliver(const ResolvedInstance& instance, const std::wstring& domain) {
     const std::wstring name(instance.name.begin(), instance.name.end());
+    // One item per service: the same instance found on the link and in a DNS domain (a
+    // proxy republishing the link) shares its label, address and port.
+    std::u16string seen = instance.name;
+    for (char16_t& unit : seen) {
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+    }
+    seen.append({u'\0', static_cast<char16_t>(instance.ipv4 >> 16),
+                 static_cast<char16_t>(instance.ipv4), static_cast<char16_t>(instance.port)});
     ResolvedServiceData data{};
     data.name = name.c_str();
     data.type = m_type.c_str();
-    data.domain = m_domain.c_str();
+    data.domain = domain.c_str();
     data.interfaceIndex = instance.interfaceIndex;
     data.txtSize = static_cast<uint32_t>(instance.txtText.size());
     data.ttl = instance.ttl;
@@ -205,7 +229,7 @@ void Browser::Deliver(const ResolvedInstance& instance) {
     data.txt = instance.txtText.c_str();
     const BrowserEvent event{kDNSBrowserEventTypeResolved, &data};
     std::lock_guard<std::mutex> delivery(m_deliveryLock);
-    if (m_stopping) return;
+    if (m_stopping || !m_delivered.insert(std::move(seen)).second) return;
     m_callback(m_context, m_handle, 0, &event);
 }
 

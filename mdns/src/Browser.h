@@ -9,11 +9,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "mdns/include/mDNS.h"
 #include "mdns/src/MulticastSocket.h"
 #include "mdns/src/RecordCache.h"
 #include "mdns/src/Search.h"
+#include "mdns/src/UnicastBrowse.h"
+#include "mdns/src/UnicastCache.h"
 
 namespace mdns {
 
@@ -22,6 +25,7 @@ namespace mdns {
 struct SharedCache {
     std::mutex lock;
     RecordCache records;
+    UnicastCache unicast;  // locks itself
 };
 
 class Browser {
@@ -31,7 +35,7 @@ public:
     Browser& operator=(const Browser&) = delete;
     ~Browser();
 
-    DNSStatus Start(const wchar_t* type, const wchar_t* domain);
+    DNSStatus Start(const wchar_t* type, const wchar_t* domain, DNSFlags flags);
     DNSStatus Stop();
     // Stops and joins the thread; no event is delivered once it returns. Refused
     // (kDNSBadStateErr) on the browser's own thread, from within its callback.
@@ -47,7 +51,8 @@ private:
     void Serve();
     // Ends the thread's wait; m_stateLock held.
     void Wake();
-    void Deliver(const ResolvedInstance& instance);
+    // Delivers a service once, however many ways it was found; m_deliveryLock not held.
+    void Deliver(const ResolvedInstance& instance, const std::wstring& domain);
 
     const DNSBrowserCallBack m_callback;
     void* const m_context;
@@ -70,6 +75,10 @@ private:
     std::unique_ptr<Search> m_search;
     std::wstring m_type;
     std::wstring m_domain;
+    // The browse of the configured DNS domains, when asked for; and the services delivered,
+    // by instance label, address and port, under m_deliveryLock.
+    std::unique_ptr<UnicastBrowse> m_unicast;
+    std::unordered_set<std::u16string> m_delivered;
 };
 
 }  // namespace mdns
