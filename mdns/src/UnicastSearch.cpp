@@ -76,7 +76,7 @@ std::vector<UnicastQuery> UnicastSearch::TakeDueQueries(Clock::time_point now) {
         entry = m_inFlight.erase(entry);
         Retry(std::move(late), now);
     }
-    while (!m_waiting.empty() && m_inFlight.size() < kMaxInFlight) {
+    while (!m_waiting.empty() && m_inFlight.size() < MaxInFlight()) {
         Lookup lookup = std::move(m_waiting.front());
         m_waiting.pop_front();
         Send(lookup, now, queries);
@@ -89,6 +89,7 @@ void UnicastSearch::Send(Lookup& lookup, Clock::time_point now, std::vector<Unic
     if (lookup.tries == 0) lookup.firstServer = m_answering;
     lookup.server = m_servers[(lookup.firstServer + static_cast<size_t>(lookup.tries)) % m_servers.size()];
     ++lookup.tries;
+    if (m_overTcp.count(lookup.server)) lookup.overTcp = true;
     UnicastQuery query;
     query.server = lookup.server;
     query.overTcp = lookup.overTcp;
@@ -130,6 +131,7 @@ void UnicastSearch::OnReply(const uint8_t* data, size_t size, uint32_t server, C
     if (answer.kind == wire::AnswerKind::kTruncated) {
         // Asked again of the same server, over TCP.
         lookup.overTcp = true;
+        m_overTcp.insert(lookup.server);
         lookup.tries = std::min(lookup.tries - 1, kMaxTries - 1);
         Retry(std::move(lookup), now);
         return;
@@ -264,9 +266,13 @@ std::vector<UnicastResolved> UnicastSearch::TakeResolved() {
 
 Clock::time_point UnicastSearch::NextWakeup() const {
     Clock::time_point next = Clock::time_point::max();
-    if (!m_waiting.empty() && m_inFlight.size() < kMaxInFlight) return Clock::time_point();
+    if (!m_waiting.empty() && m_inFlight.size() < MaxInFlight()) return Clock::time_point();
     for (const auto& entry : m_inFlight) next = std::min(next, entry.second.deadline);
     return next;
+}
+
+size_t UnicastSearch::MaxInFlight() const {
+    return m_overTcp.empty() ? kMaxInFlight : kMaxInFlightOverTcp;
 }
 
 bool UnicastSearch::Done() const { return m_waiting.empty() && m_inFlight.empty(); }

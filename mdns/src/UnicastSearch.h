@@ -12,6 +12,7 @@
 #include <deque>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "mdns/src/RecordCache.h"
@@ -36,8 +37,12 @@ struct UnicastResolved {
 class UnicastSearch {
 public:
     static constexpr size_t kMaxInstances = Search::kMaxInstances;
-    // Queries awaiting their reply at once: the rest wait their turn.
+    // Queries awaiting their reply at once: the rest wait their turn. Once a server has
+    // been asked over TCP, the queries to it follow on that connection, pipelined (RFC 7766
+    // §6.2.1.1), many more at once: under Wine each datagram sent or read is a round trip
+    // to its server, while one TCP send and read carry hundreds of queries and replies.
     static constexpr size_t kMaxInFlight = 64;
+    static constexpr size_t kMaxInFlightOverTcp = 1024;
     // A query unanswered this long goes to the next server; one that fails this many times
     // is given up (the browse goes on without it).
     static constexpr std::chrono::milliseconds kRetryAfter{150};
@@ -104,12 +109,14 @@ private:
     void OnAddresses(const wire::Name& host, const std::vector<wire::ResourceRecord>& records);
     void CheckResolved(const std::string& key);
     uint16_t NextId();
+    size_t MaxInFlight() const;
 
     wire::Name m_type;
     std::vector<uint32_t> m_servers;
     // The server that answered last: new queries go to it first, so that one silent server
     // costs a wait once per browse, not once per step.
     size_t m_answering = 0;
+    std::unordered_set<uint32_t> m_overTcp;  // servers that have truncated a reply
     UnicastCache* m_cache;
     uint32_t m_random;
     std::vector<wire::Name> m_domains;
