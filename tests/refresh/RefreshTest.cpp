@@ -45,7 +45,6 @@ bool Withdraw(int sample) {
 class RefreshTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_GT(hosts, 1) << "runs on a test network of several hosts";
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         dll = LoadLibraryW(L"ZeroconfNeighborhood.dll");
         ASSERT_NE(dll, nullptr);
@@ -64,16 +63,21 @@ protected:
         CoUninitialize();
     }
 
-    // One refresh: every sample but the withdrawn ones, once each, with the address of its
-    // host, its port and its path.
+    // One refresh: every sample but the withdrawn ones, and every service of the DNS zone,
+    // once each, with the address of its host, its port and its path.
     void ExpectSamples(const std::set<int>& withdrawn, const std::string& when) {
         using Item = std::tuple<uint32_t, uint16_t, std::wstring>;
         std::map<std::wstring, Item> items, expected;
         for (int i = 1; i <= services; ++i) {
-            const uint32_t host = 0xC0000200u + 10 + (i - 1) % hosts + 1;  // 192.0.2.(10+h)
+            // 192.0.2.(10+h) on a LAN, else the one responder 192.0.2.1
+            const uint32_t host = hosts ? 0xC0000200u + 10 + (i - 1) % hosts + 1 : 0xC0000201u;
             const std::wstring n = std::to_wstring(i);
             if (!withdrawn.count(i))
                 expected[L"Sample Service " + n] = Item(host, 8000 + i, L"/sample/" + n);
+        }
+        for (int i = 1; i <= EnvInt("TESTNET_UNICAST"); ++i) {
+            const std::wstring n = std::to_wstring(i);
+            expected[L"Unicast Service " + n] = Item(0xC0000201u, 7000 + i, L"/unicast/" + n);
         }
         ComPtr<IEnumIDList> enumerator;
         ASSERT_EQ(folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS,
@@ -97,6 +101,7 @@ protected:
 // Ten back-to-back refreshes each list every service; then services on different hosts go
 // one after another, each gone at the next refresh and after.
 TEST_F(RefreshTest, EachRefreshListsEveryServiceButTheWithdrawnOnes) {
+    ASSERT_GT(hosts, 1) << "runs on a test network of several hosts";
     ASSERT_GE(services, 9);
     for (int round = 1; round <= 10; ++round)
         ExpectSamples({}, "refresh " + std::to_string(round) + " of 10");
@@ -109,6 +114,13 @@ TEST_F(RefreshTest, EachRefreshListsEveryServiceButTheWithdrawnOnes) {
         ExpectSamples(withdrawn, when);
         ExpectSamples(withdrawn, when + ", again");
     }
+}
+
+// The services of the DNS domain the machine is configured with, beside the link's: all in
+// the first enumeration and in each after it, one item for a service seen both ways; and
+// with a server that never answers, the link's all the same.
+TEST_F(RefreshTest, ListsTheConfiguredDomainsServicesBesideTheLinksOnceEach) {
+    for (int round = 1; round <= 3; ++round) ExpectSamples({}, "enumeration " + std::to_string(round));
 }
 
 }  // namespace
