@@ -98,6 +98,32 @@ void CheckName(const Name& name) {
     if (!name.empty()) CheckUtf8(name.front());
 }
 
+// Read as the reply to a unicast query for one of two questions (the corpus's unicast
+// replies ask them): what is taken is of class IN, of the name and type asked, or an
+// address that a taken SRV record names; and nothing is taken from any other kind of reply.
+void CheckUnicastAnswer(const uint8_t* data, size_t size) {
+    if (size < 2) return;
+    const auto id = static_cast<uint16_t>(data[0] << 8 | data[1]);
+    const std::pair<Name, uint16_t> questions[] = {
+        {{"_http", "_tcp", "corp", "example"}, RecordType::kPtr},
+        {{"Web", "_http", "_tcp", "corp", "example"}, RecordType::kSrv}};
+    for (const auto& [name, type] : questions) {
+        const UnicastAnswer answer = ReadUnicastAnswer(data, size, id, name, type);
+        if (answer.kind != AnswerKind::kAnswer) Require(answer.records.empty());
+        for (const ResourceRecord& record : answer.records) {
+            Require(record.rrclass == kClassIn);
+            if (record.type != RecordType::kA) {
+                Require(record.type == type && NameEquals(record.name, name));
+                continue;
+            }
+            Require(type == RecordType::kSrv &&
+                    std::any_of(answer.records.begin(), answer.records.end(), [&](const ResourceRecord& srv) {
+                        return srv.type == RecordType::kSrv && NameEquals(srv.srv.target, record.name);
+                    }));
+        }
+    }
+}
+
 }  // namespace
 
 // Parsed TXT records bring CheckTxtText arbitrary strings, zeros and empty ones included.
@@ -123,5 +149,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 message.authorities.empty() && message.additionals.empty());
     }
     CheckUtf8(std::string(reinterpret_cast<const char*>(data), size));
+    CheckUnicastAnswer(data, size);
     return 0;
 }

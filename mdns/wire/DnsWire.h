@@ -7,6 +7,7 @@
 #include "mdns/wire/MessageWriter.h"
 #include "mdns/wire/Names.h"
 #include "mdns/wire/TxtText.h"
+#include "mdns/wire/UnicastMessage.h"
 #include "mdns/wire/Utf.h"
 #include "mdns/wire/WireReader.h"
 
