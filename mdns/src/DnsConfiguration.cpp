@@ -5,17 +5,20 @@
 #include <iphlpapi.h>
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <vector>
 
+#include "mdns/src/AdapterList.h"
 #include "mdns/wire/Utf.h"
 
 namespace mdns {
 
 namespace {
 
-// The adapter list's usual size; a larger one is asked for again with the size it needs.
-constexpr ULONG kFirstBufferSize = 16 * 1024;
-constexpr int kAdapterReadTries = 3;
+// Like the link's adapter list, the configuration takes from 20 to several hundred
+// milliseconds to read under Wine on a loaded machine: a refresh uses the last one.
+constexpr ULONGLONG kFreshMs = 30 * 1000;
 const wchar_t kSearchListKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
 constexpr DWORD kMaxSearchListBytes = 4096;
 
@@ -70,18 +73,9 @@ void ReadSearchList(DnsConfiguration& configuration) {
 }
 
 void ReadAdapters(DnsConfiguration& configuration) {
-    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST;
-    ULONG size = kFirstBufferSize;
-    std::vector<uint8_t> buffer;
-    ULONG result = ERROR_BUFFER_OVERFLOW;
-    for (int tries = 0; tries < kAdapterReadTries && result == ERROR_BUFFER_OVERFLOW; ++tries) {
-        buffer.resize(size);
-        result = GetAdaptersAddresses(AF_INET, flags, nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-    }
-    if (result != NO_ERROR) return;
-    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
-         adapter = adapter->Next) {
+    std::unique_ptr<unsigned char[]> buffer;
+    for (auto* adapter = ReadAdapterList(GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, buffer);
+         adapter; adapter = adapter->Next) {
         if (adapter->OperStatus != IfOperStatusUp) continue;
         AddDomain(configuration, ToUtf8(adapter->DnsSuffix));
         for (auto* suffix = adapter->FirstDnsSuffix; suffix; suffix = suffix->Next)
@@ -102,12 +96,20 @@ void ReadAdapters(DnsConfiguration& configuration) {
 
 }  // namespace
 
-DnsConfiguration ReadDnsConfiguration() {
-    DnsConfiguration configuration;
-    ReadPrimarySuffix(configuration);
-    ReadAdapters(configuration);
-    ReadSearchList(configuration);
-    return configuration;
+DnsConfiguration CurrentDnsConfiguration() {
+    static std::mutex lock;
+    static DnsConfiguration last;
+    static ULONGLONG readAt = 0;
+    std::lock_guard<std::mutex> guard(lock);
+    const ULONGLONG now = GetTickCount64();
+    if (readAt == 0 || now - readAt >= kFreshMs) {
+        last = DnsConfiguration();
+        ReadPrimarySuffix(last);
+        ReadAdapters(last);
+        ReadSearchList(last);
+        readAt = now;
+    }
+    return last;
 }
 
 }  // namespace mdns

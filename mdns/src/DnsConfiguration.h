@@ -22,9 +22,10 @@ struct DnsConfiguration {
 };
 
 // Reads it from the adapters of the machine that are up, the primary DNS suffix and the
-// search list. Under Wine, the adapters carry the servers of /etc/resolv.conf and its first
-// search domain as their suffix. Empty parts where nothing is configured.
-DnsConfiguration ReadDnsConfiguration();
+// search list; again only when the last read is 30 s old. Under Wine, the adapters carry
+// the servers of /etc/resolv.conf and its first search domain as their suffix. Empty parts
+// where nothing is configured.
+DnsConfiguration CurrentDnsConfiguration();
 
 }  // namespace mdns
 

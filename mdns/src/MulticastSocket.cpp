@@ -1,5 +1,7 @@
 #include "mdns/src/MulticastSocket.h"
 
+#include "mdns/src/AdapterList.h"
+
 #include <iphlpapi.h>
 
 #include <memory>
@@ -57,18 +59,8 @@ bool MulticastSocket::FindInterfaces() {
 
 void MulticastSocket::ReadInterfaces() {
     const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-    ULONG size = 16 * 1024;
     std::unique_ptr<unsigned char[]> buffer;
-    ULONG result = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.reset(new (std::nothrow) unsigned char[size]);
-        if (!buffer) return;
-        result = GetAdaptersAddresses(AF_INET, flags, nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
-    }
-    if (result != NO_ERROR) return;
-    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()); adapter;
-         adapter = adapter->Next) {
+    for (auto* adapter = ReadAdapterList(flags, buffer); adapter; adapter = adapter->Next) {
         // Some stacks mark no adapter as unable to multicast, loopback included: choose
         // by type and state as well.
         if (adapter->OperStatus != IfOperStatusUp) continue;

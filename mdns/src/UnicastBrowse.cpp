@@ -69,7 +69,7 @@ DWORD WINAPI UnicastBrowse::ThreadMain(void* browse) {
 }
 
 void UnicastBrowse::Run() {
-    const DnsConfiguration configuration = ReadDnsConfiguration();
+    const DnsConfiguration configuration = CurrentDnsConfiguration();
     std::vector<wire::Name> discovery =
         wire::BrowseDomainQueries(configuration.domains, configuration.networks);
     if (configuration.servers.empty() || discovery.empty() || m_stopping) return;
