@@ -13,7 +13,7 @@ namespace mdns {
 namespace {
 
 constexpr uint16_t kDnsPort = 53;
-// Datagrams read at most per turn: a flood cannot hold the thread in its reads.
+// Reads at most per turn: a flood cannot hold the thread in its reads.
 constexpr int kMaxReadsPerTurn = 256;
 constexpr size_t kReadSize = wire::kMaxTcpMessageSize + 2;
 
@@ -197,7 +197,9 @@ void UnicastBrowse::ServeLink(UnicastSearch& search, TcpLink& link) {
     }
     Flush(link);
     if (happened.lNetworkEvents & (FD_READ | FD_CLOSE)) {
-        for (;;) {
+        // Bounded like the datagrams: a server that streams without end cannot hold the
+        // thread past a stop.
+        for (int reads = 0; reads < kMaxReadsPerTurn && !m_stopping; ++reads) {
             const int size = recv(link.socket, reinterpret_cast<char*>(m_buffer.data()),
                                   static_cast<int>(m_buffer.size()), 0);
             if (size <= 0) break;
