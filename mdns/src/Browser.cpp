@@ -72,11 +72,8 @@ DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain, DNSFlags fl
     // Beside the link, the DNS domains the machine is configured with; on a thread of its
     // own, which is no loss to the search on the link if it cannot be had.
     if (flags & kDNSBrowserFlagConfiguredDomains) {
-        auto unicast = std::make_unique<UnicastBrowse>(
-            std::move(serviceType), m_cache.unicast, [this](const UnicastResolved& resolved) {
-                const std::u16string domain = wire::Utf8ToUtf16(resolved.domain);
-                Deliver(resolved.instance, std::wstring(domain.begin(), domain.end()));
-            });
+        auto unicast = std::make_unique<UnicastBrowse>(std::move(serviceType), m_cache.unicast,
+                                                       &Browser::DeliverUnicast, this);
         if (unicast->Start()) m_unicast = std::move(unicast);
     }
     return kDNSNoErr;
@@ -206,16 +203,27 @@ void Browser::Serve() {
     }
 }
 
+void Browser::DeliverUnicast(void* browser, const UnicastResolved& resolved) {
+    const std::u16string domain = wire::Utf8ToUtf16(resolved.domain);
+    static_cast<Browser*>(browser)->Deliver(resolved.instance,
+                                            std::wstring(domain.begin(), domain.end()));
+}
+
 void Browser::Deliver(const ResolvedInstance& instance, const std::wstring& domain) {
     const std::wstring name(instance.name.begin(), instance.name.end());
     // One item per service: the same instance found on the link and in a DNS domain (a
     // proxy republishing the link) shares its label, address and port.
-    std::u16string seen = instance.name;
-    for (char16_t& unit : seen) {
+    // A name holds no zero unit: the two zero bytes end it.
+    std::string seen;
+    for (char16_t unit : instance.name) {
         if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+        seen.push_back(static_cast<char>(unit >> 8));
+        seen.push_back(static_cast<char>(unit));
     }
-    seen.append({u'\0', static_cast<char16_t>(instance.ipv4 >> 16),
-                 static_cast<char16_t>(instance.ipv4), static_cast<char16_t>(instance.port)});
+    const uint32_t ipv4 = instance.ipv4;
+    seen.append({'\0', '\0', static_cast<char>(ipv4 >> 24), static_cast<char>(ipv4 >> 16),
+                 static_cast<char>(ipv4 >> 8), static_cast<char>(ipv4),
+                 static_cast<char>(instance.port >> 8), static_cast<char>(instance.port)});
     ResolvedServiceData data{};
     data.name = name.c_str();
     data.type = m_type.c_str();

@@ -53,6 +53,7 @@ private:
     void Wake();
     // Delivers a service once, however many ways it was found; m_deliveryLock not held.
     void Deliver(const ResolvedInstance& instance, const std::wstring& domain);
+    static void DeliverUnicast(void* browser, const UnicastResolved& resolved);
 
     const DNSBrowserCallBack m_callback;
     void* const m_context;
@@ -78,7 +79,7 @@ private:
     // The browse of the configured DNS domains, when asked for; and the services delivered,
     // by instance label, address and port, under m_deliveryLock.
     std::unique_ptr<UnicastBrowse> m_unicast;
-    std::unordered_set<std::u16string> m_delivered;
+    std::unordered_set<std::string> m_delivered;
 };
 
 }  // namespace mdns

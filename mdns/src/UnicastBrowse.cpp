@@ -27,8 +27,8 @@ sockaddr_in ServerAddress(uint32_t server) {
 
 }  // namespace
 
-UnicastBrowse::UnicastBrowse(wire::Name type, UnicastCache& cache, Deliver deliver)
-    : m_type(std::move(type)), m_cache(cache), m_deliver(std::move(deliver)) {}
+UnicastBrowse::UnicastBrowse(wire::Name type, UnicastCache& cache, Deliver deliver, void* context)
+    : m_type(std::move(type)), m_cache(cache), m_deliver(deliver), m_context(context) {}
 
 UnicastBrowse::~UnicastBrowse() {
     Shut();
@@ -108,7 +108,7 @@ void UnicastBrowse::Serve(UnicastSearch& search, SOCKET udp, WSAEVENT udpEvent) 
         }
         for (const UnicastResolved& resolved : search.TakeResolved()) {
             if (m_stopping) return;
-            m_deliver(resolved);
+            m_deliver(m_context, resolved);
         }
         if (search.Done()) return;
         std::vector<WSAEVENT> events{m_wake, udpEvent};

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "mdns/src/UnicastCache.h"
@@ -20,9 +19,9 @@ namespace mdns {
 
 class UnicastBrowse {
 public:
-    using Deliver = std::function<void(const UnicastResolved&)>;
+    using Deliver = void (*)(void* context, const UnicastResolved& resolved);
 
-    UnicastBrowse(wire::Name type, UnicastCache& cache, Deliver deliver);
+    UnicastBrowse(wire::Name type, UnicastCache& cache, Deliver deliver, void* context);
     UnicastBrowse(const UnicastBrowse&) = delete;
     UnicastBrowse& operator=(const UnicastBrowse&) = delete;
     ~UnicastBrowse();
@@ -57,6 +56,7 @@ private:
     const wire::Name m_type;
     UnicastCache& m_cache;
     const Deliver m_deliver;
+    void* const m_context;
     HANDLE m_wake = nullptr;
     HANDLE m_thread = nullptr;
     std::atomic<DWORD> m_threadId{0};

@@ -51,7 +51,7 @@ uint16_t UnicastSearch::NextId() {
 
 void UnicastSearch::Ask(const wire::Name& name, uint16_t type, Purpose purpose, size_t domain,
                         Clock::time_point now) {
-    if (!m_asked.emplace(LookupKey(name, type), true).second) return;
+    if (!m_asked.insert(LookupKey(name, type)).second) return;
     Lookup lookup;
     lookup.name = name;
     lookup.type = type;
@@ -76,10 +76,19 @@ std::vector<UnicastQuery> UnicastSearch::TakeDueQueries(Clock::time_point now) {
         entry = m_inFlight.erase(entry);
         Retry(std::move(late), now);
     }
-    while (!m_waiting.empty() && m_inFlight.size() < MaxInFlight()) {
-        Lookup lookup = std::move(m_waiting.front());
-        m_waiting.pop_front();
+    while (HasWaiting() && m_inFlight.size() < MaxInFlight()) {
+        Lookup lookup;
+        if (!m_retries.empty()) {
+            lookup = std::move(m_retries.back());
+            m_retries.pop_back();
+        } else {
+            lookup = std::move(m_waiting[m_nextWaiting++]);
+        }
         Send(lookup, now, queries);
+    }
+    if (m_nextWaiting == m_waiting.size()) {
+        m_waiting.clear();
+        m_nextWaiting = 0;
     }
     return queries;
 }
@@ -107,7 +116,7 @@ void UnicastSearch::Send(Lookup& lookup, Clock::time_point now, std::vector<Unic
 void UnicastSearch::Retry(Lookup lookup, Clock::time_point now) {
     lookup.inFlight = false;
     if (lookup.tries < kMaxTries) {
-        m_waiting.push_front(std::move(lookup));
+        m_retries.push_back(std::move(lookup));
         return;
     }
     if (lookup.purpose == Purpose::kText) Complete(lookup, {}, now);
@@ -266,7 +275,7 @@ std::vector<UnicastResolved> UnicastSearch::TakeResolved() {
 
 Clock::time_point UnicastSearch::NextWakeup() const {
     Clock::time_point next = Clock::time_point::max();
-    if (!m_waiting.empty() && m_inFlight.size() < MaxInFlight()) return Clock::time_point();
+    if (HasWaiting() && m_inFlight.size() < MaxInFlight()) return Clock::time_point();
     for (const auto& entry : m_inFlight) next = std::min(next, entry.second.deadline);
     return next;
 }
@@ -275,6 +284,6 @@ size_t UnicastSearch::MaxInFlight() const {
     return m_overTcp.empty() ? kMaxInFlight : kMaxInFlightOverTcp;
 }
 
-bool UnicastSearch::Done() const { return m_waiting.empty() && m_inFlight.empty(); }
+bool UnicastSearch::Done() const { return !HasWaiting() && m_inFlight.empty(); }
 
 }  // namespace mdns

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -109,6 +108,7 @@ private:
     void OnAddresses(const wire::Name& host, const std::vector<wire::ResourceRecord>& records);
     void CheckResolved(const std::string& key);
     uint16_t NextId();
+    bool HasWaiting() const { return !m_retries.empty() || m_nextWaiting < m_waiting.size(); }
     size_t MaxInFlight() const;
 
     wire::Name m_type;
@@ -120,9 +120,12 @@ private:
     UnicastCache* m_cache;
     uint32_t m_random;
     std::vector<wire::Name> m_domains;
-    std::deque<Lookup> m_waiting;
+    // Queries to send: those to ask again first, then the new ones in the order asked.
+    std::vector<Lookup> m_retries;
+    std::vector<Lookup> m_waiting;
+    size_t m_nextWaiting = 0;
     std::unordered_map<uint16_t, Lookup> m_inFlight;  // by query id
-    std::unordered_map<std::string, bool> m_asked;    // by type and NameKey
+    std::unordered_set<std::string> m_asked;          // by type and NameKey
     std::unordered_map<std::string, Instance> m_instances;
     std::unordered_map<std::string, Host> m_hosts;
     std::vector<UnicastResolved> m_resolved;
