@@ -22,6 +22,12 @@ constexpr ULONGLONG kFreshMs = 30 * 1000;
 const wchar_t kSearchListKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
 constexpr DWORD kMaxSearchListBytes = 4096;
 
+// The last configuration read, kept while the library is loaded: at namespace scope, so
+// that no thread-safe guard of a function-local static is needed.
+std::mutex g_configurationLock;
+DnsConfiguration g_configuration;
+ULONGLONG g_configurationRead = 0;
+
 std::string ToUtf8(const wchar_t* text) {
     if (!text) return {};
     return wire::Utf16ToUtf8(reinterpret_cast<const char16_t*>(text));
@@ -97,19 +103,16 @@ void ReadAdapters(DnsConfiguration& configuration) {
 }  // namespace
 
 DnsConfiguration CurrentDnsConfiguration() {
-    static std::mutex lock;
-    static DnsConfiguration last;
-    static ULONGLONG readAt = 0;
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<std::mutex> guard(g_configurationLock);
     const ULONGLONG now = GetTickCount64();
-    if (readAt == 0 || now - readAt >= kFreshMs) {
-        last = DnsConfiguration();
-        ReadPrimarySuffix(last);
-        ReadAdapters(last);
-        ReadSearchList(last);
-        readAt = now;
+    if (g_configurationRead == 0 || now - g_configurationRead >= kFreshMs) {
+        g_configuration = DnsConfiguration();
+        ReadPrimarySuffix(g_configuration);
+        ReadAdapters(g_configuration);
+        ReadSearchList(g_configuration);
+        g_configurationRead = now;
     }
-    return last;
+    return g_configuration;
 }
 
 }  // namespace mdns
