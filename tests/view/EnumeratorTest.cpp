@@ -67,8 +67,7 @@ protected:
 TEST_F(Enumerator, NextAndSkipHandOutCopiesInArrivalOrder) {
     LPITEMIDLIST slots[3] = {};
     ULONG fetched = 99;
-    for (ULONG wanted : {0u, 2u}) EXPECT_EQ(E_POINTER, m_enumerator->Next(wanted, slots, nullptr));
-    EXPECT_EQ(E_POINTER, m_enumerator->Next(1, nullptr, &fetched));
+    EXPECT_EQ(E_POINTER, m_enumerator->Next(2, slots, nullptr)) << "how many came is unknown";
     ASSERT_EQ(S_OK, m_enumerator->Next(1, slots, nullptr));
     EXPECT_NE(m_enumerator->m_items[0], slots[0]);  // a copy, not the enumerator's own
     CoTaskMemFree(slots[0]);
@@ -91,7 +90,6 @@ TEST_F(Enumerator, ClonesMoveApartAndKeepTheItemsAlive) {
     EXPECT_EQ(S_OK, m_enumerator->Skip(2));
     IEnumIDList* clone = nullptr;
     ASSERT_EQ(S_OK, m_enumerator->Clone(&clone));
-    EXPECT_EQ(E_POINTER, m_enumerator->Clone(nullptr));
     EXPECT_EQ(L"CA", Drain(m_enumerator, 1));
     IEnumIDList* grandchild = nullptr;
     ASSERT_EQ(S_OK, clone->Clone(&grandchild));
