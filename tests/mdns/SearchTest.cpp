@@ -30,10 +30,14 @@ ResourceRecord Record(Name name, uint16_t type, uint32_t ttl) {
     return record;
 }
 
-ResourceRecord Ptr(const std::string& label, uint32_t ttl = 4500) {
-    ResourceRecord record = Record(kService, RecordType::kPtr, ttl);
-    record.ptrTarget = InstanceName(label);
+ResourceRecord PtrOf(Name service, Name target, uint32_t ttl = 4500) {
+    ResourceRecord record = Record(std::move(service), RecordType::kPtr, ttl);
+    record.ptrTarget = std::move(target);
     return record;
+}
+
+ResourceRecord Ptr(const std::string& label, uint32_t ttl = 4500) {
+    return PtrOf(kService, InstanceName(label), ttl);
 }
 
 ResourceRecord Srv(const std::string& label, uint16_t port, uint32_t ttl = 120,
@@ -66,7 +70,7 @@ std::vector<uint8_t> Response(const std::vector<ResourceRecord>& answers,
 
 void Feed(Search& search, const std::vector<uint8_t>& packet, Clock::time_point at,
           uint32_t source = 0) {
-    search.OnPacket(packet.data(), packet.size(), 3, at, source);
+    search.OnPacket(packet.data(), packet.size(), 3, at, source);  // on interface 3
 }
 
 std::vector<Message> Queries(Search& search, Clock::time_point at) {
@@ -104,12 +108,6 @@ TEST_F(SearchTest, QueriesAtOnceAsUnicastThenAfterASecondThenBackingOff) {
     ASSERT_EQ(sent[0].answers.size(), 1u) << "the PTR held goes along as a known answer";
     EXPECT_EQ(sent[0].answers[0].ptrTarget, InstanceName("One"));
     EXPECT_EQ(search.NextWakeup() - start, std::chrono::seconds(3));
-}
-
-ResourceRecord PtrOf(Name service, Name target) {
-    ResourceRecord record = Record(std::move(service), RecordType::kPtr, 4500);
-    record.ptrTarget = std::move(target);
-    return record;
 }
 
 const ResourceRecord kOtherService =
