@@ -28,9 +28,8 @@ void Queue(const wchar_t* name, const std::string& txt, uint32_t delayMs = 0,
     StandInQueueEvent(type, name, &kAddress, txt.data(), txt.size(), delayMs);
 }
 
-// Whatever step fails, the browse reports success and ends what it started; a search that
-// ran lists the resolved services of its wait, in arrival order, duplicates and all (E is
-// an event delivered: the late one never is).
+// Whatever step fails, the browse succeeds and ends what it started; a search lists what was
+// resolved during its wait, in arrival order, duplicates and all (E: an event delivered).
 TEST(TimedBrowseSteps, EveryStepThatFailsIsCleanedUpAndAFullSearchListsItsServices) {
     const struct {
         int failing;

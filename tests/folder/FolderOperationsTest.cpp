@@ -36,24 +36,21 @@ Item MakeItem(const std::wstring& name, uint32_t ipv4 = 0xC0000201, uint16_t por
     return Item(item);
 }
 
-// Damages a stored item of a 127-unit name as the shell may hand it back: its name field
-// loses its zero unit, and text follows.
+// Damages a stored 127-unit name as the shell may hand it back: no zero unit, text after.
 void LoseNameEnd(const Item& item) {
     auto* damaged = reinterpret_cast<ServiceItemId*>(item.Get());
     damaged->name[kServiceNameUnits - 1] = L'x';
     std::memset(damaged->padding, 'A', sizeof(damaged->padding));
 }
 
-// Where a call's answer would go, whatever its type: filled with a pattern that any write
-// would change.
+// Where a call's answer would go, whatever its type: a pattern that any write changes.
 alignas(16) BYTE g_answer[64];
 template <class T>
 T* Answer() {
     return reinterpret_cast<T*>(g_answer);
 }
 
-// A live folder, made as the class factory makes it; once it goes, the module's lock count
-// is what it was, so no object of the folder's is left behind.
+// A live folder, made as the class factory makes it; once it goes, no object of it is left.
 class FolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -140,7 +137,6 @@ TEST_F(FolderTest, UnanswerableCallsFailAndWriteNothing) {
     std::memset(g_answer, 0xA5, sizeof g_answer);
     void* refused = nullptr;  // a refused interface is set to null, as COM wants
     IShellFolder2* const f = m_folder;
-    // Made in order, one call each.
     const struct {
         HRESULT expected, result;
     } calls[] = {
@@ -167,8 +163,7 @@ TEST_F(FolderTest, UnanswerableCallsFailAndWriteNothing) {
     EXPECT_EQ(0u, attributes);
 }
 
-// Opening an item gets a new Internet Shortcut to its URL each time, which the caller alone
-// holds.
+// Opening an item gets a new Internet Shortcut to its URL each time, the caller's alone.
 TEST_F(FolderTest, OpeningAnItemHandsOutAShortcutToItsUrl) {
     const Item item = MakeItem(L"Printer", 0xC0000201, 631, L"printers/a b");
     PCUITEMID_CHILD items[] = {item.Get()};
@@ -184,9 +179,8 @@ TEST_F(FolderTest, OpeningAnItemHandsOutAShortcutToItsUrl) {
     for (IUniformResourceLocatorW* shortcut : shortcuts) EXPECT_EQ(0u, shortcut->Release());
 }
 
-// Records what the folder hands the platform, then lets the platform build the view.
-// Wine's view never references the callback; Windows' keeps it for the view's life, which
-// the reference taken here stands in for.
+// Records what the folder hands the platform, then lets it build the view. Windows' view
+// keeps the callback for its life (Wine's does not): the reference taken here stands in.
 std::vector<SFV_CREATE> g_requests;
 HRESULT g_forcedFailure = S_OK;
 
@@ -197,9 +191,8 @@ HRESULT WINAPI RecordingCreateView(const SFV_CREATE* create, IShellView** view) 
     return SHCreateShellFolderView(create, view);
 }
 
-// A callback that the view keeps dies with its last release, one that a failed view leaves
-// dies with the call, and no other interface makes one: the fixture's lock count finds any
-// left behind. A callback acknowledges one notification only.
+// A callback dies with its view's last release, or with the call when the view fails; no
+// other interface makes one. A callback acknowledges one notification only.
 TEST_F(FolderTest, EachViewGetsItsOwnCallbackThatLivesNoLongerThanItsHolders) {
     g_requests.clear();
     g_createShellFolderView = RecordingCreateView;
@@ -226,8 +219,8 @@ TEST_F(FolderTest, EachViewGetsItsOwnCallbackThatLivesNoLongerThanItsHolders) {
     for (int kept : {0, 1}) EXPECT_EQ(0u, g_requests[kept].psfvcb->Release());
 }
 
-// Hosts handed the folder as an object ask it where it is: it answers a copy of the
-// list it was last given, through either interface, and frees what it kept when it goes.
+// Asked where it is, through either interface, the folder answers a copy of the list it was
+// last given, and frees its own when it goes.
 TEST_F(FolderTest, AnswersCopiesOfTheListItWasGiven) {
     ComPtr<IPersistFolder2> persistFolder;
     ComPtr<IPersistIDList> persistList;

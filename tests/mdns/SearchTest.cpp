@@ -113,8 +113,8 @@ TEST_F(SearchTest, QueriesAtOnceAsUnicastThenAfterASecondThenBackingOff) {
 const ResourceRecord kOtherService =
     PtrOf({"_ipp", "_tcp", "local"}, {"P", "_ipp", "_tcp", "local"});
 
-// What one search reports from what it hears: each row feeds packets at their times and
-// takes what is resolved at each of those times and at the times the reports are due.
+// What one search reports: each row feeds packets at their times and takes what is resolved
+// then and when reports are due.
 using Report = std::tuple<int, std::u16string, uint32_t, uint16_t, std::string, uint32_t>;
 struct OneSearchCase {
     const char* what;
@@ -207,12 +207,10 @@ TEST_F(SearchTest, AsksOnlyForWhatIsMissing) {
     EXPECT_EQ(asked(1500, false).count({NameKey(InstanceName("Brief")), RecordType::kSrv}), 1u);
 }
 
-// What a search after another finds in the cache that both share: each row feeds the first
-// search, then starts the second at `secondAt`, where the responder at 192.0.2.1 answers its
-// first query with the PTRs of `heardAgain` only, and checks what it reports by the time
-// cached instances of silent hosts are trusted, and what it asks for at once. Its first
-// query carries as known answers the PTRs heard again only: a responder would hold back the
-// answer that confirms a PTR only cached.
+// A search after another, in the cache both share: each row feeds the first search, starts
+// the second at `secondAt`, where 192.0.2.1 answers with the PTRs of `heardAgain` only, and
+// checks what it reports once silent hosts are trusted and what it asks at once. Only PTRs
+// heard again go as known answers: a responder would hold back what confirms one cached.
 struct CacheCase {
     const char* what;
     std::vector<std::pair<int, std::vector<ResourceRecord>>> heard;  // at ms, a response
@@ -306,8 +304,7 @@ TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
     }
 }
 
-// A flood of instances stops growing the search and the cache at their bounds; once its
-// pointers expire, a real instance finds room again.
+// A flood stops at the search's and cache's bounds; once it expires, a real instance fits.
 TEST(RecordCacheTest, AFloodStaysWithinTheBoundsAndExpiresAway) {
     RecordCache cache;
     const Clock::time_point start = Clock::now();

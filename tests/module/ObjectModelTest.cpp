@@ -1,6 +1,5 @@
-// The objects of the DLL: their faces and counts, and their creators failing. A failing
-// caller gets the error and a null pointer, and nothing is left behind (no object, no module
-// lock, no start of the sockets library).
+// The DLL's objects: faces and counts, and creators failing with the error, a null pointer
+// and nothing left behind (no object, no module lock, no start of the sockets library).
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
@@ -59,9 +58,8 @@ HRESULT CreateFolder(REFIID iid, void** out) { return CreateAndQuery<CShellFolde
 TEST(CreationFailure, CreatorsUndoExactlyWhatSucceeded) {
     StartupCallsGuard restore;
     const LONG before = LockCount();
-    // Each folder holds its own start of the sockets library: after both are gone in
-    // either order, no start is left over. Its faces share one identity, and each query is
-    // one reference.
+    // Each folder holds its own start of the sockets library, ended in either order. Its
+    // faces share one identity, and each query is one reference.
     for (int first : {0, 1}) {
         IUnknown* folders[2] = {};
         for (IUnknown*& folder : folders)
@@ -134,8 +132,7 @@ TEST(CreationFailure, FactoryThatCannotBeBuiltIsTriedAgain) {
     IClassFactory* factory = nullptr;
     ASSERT_EQ(S_OK, map.GetClassObject(CLSID_ShellFolder, IID_IClassFactory,
                                        reinterpret_cast<void**>(&factory)));
-    // The first outside holder takes the module lock, later ones do not, and the last
-    // one to go gives it back; the map's own reference never holds it.
+    // Only the first outside holder takes the module lock, and the last one gives it back.
     EXPECT_EQ(before + 1, LockCount());
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     EXPECT_EQ(before + 2, LockCount());

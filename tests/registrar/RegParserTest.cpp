@@ -1,5 +1,4 @@
-// The script grammar and its registry effects, run against a key of the test's own in the
-// private Wine prefix's registry (scripts name HKCR, which is redirected there).
+// The script grammar and its registry effects, on a key of the test's own (HKCR redirected).
 #include "module/RegParser.h"
 
 #include <gtest/gtest.h>
@@ -51,8 +50,8 @@ const wchar_t kNoRemoveScript[] =
     L"HKCR { NoRemove Keep { val 'Gone' = s 'g' NoRemove val 'Kept' = s 'k' "
     L"'Sub' = s 'sub' { 'Leaf' } NoRemove 'Stays' } }";
 
-// Keys made first, a script registered first (when not empty), then the script under test,
-// its result and everything left under the test's key.
+// Keys made first, a script registered first, the script under test, its result, and all
+// that is left under the test's key.
 const struct ScriptCase {
     std::vector<std::wstring> made;
     std::wstring setUp, script;

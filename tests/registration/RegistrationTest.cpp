@@ -1,6 +1,5 @@
-// DllRegisterServer and DllUnregisterServer of the folder DLL, copied with the scripted
-// mDNS.dll into a folder whose name holds a single quote, against the private prefix's
-// real HKEY_CLASSES_ROOT.
+// The folder DLL's registration, copied into a folder whose name holds a quote, against the
+// private prefix's real HKEY_CLASSES_ROOT.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <olectl.h>

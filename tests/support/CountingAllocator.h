@@ -1,5 +1,5 @@
-// The shell's allocator as the folder and enumerator tests hand it over: it knows the blocks
-// it has given and not yet taken back, and fails a test that frees a block it never gave.
+// The shell's allocator as the tests hand it over: it knows the blocks it has given and not
+// taken back, and fails a test that frees one it never gave.
 #pragma once
 
 #include <objbase.h>

@@ -32,8 +32,7 @@ std::wstring Drain(IEnumIDList* items, ULONG chunk) {
     return names;
 }
 
-// An enumerator of the items A, B, C, A, which the shell's allocator gave; they go back to
-// it with the last enumerator reading them.
+// An enumerator of A, B, C, A from the shell's allocator, freed with the last reader.
 class Enumerator : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -84,8 +83,7 @@ TEST_F(Enumerator, NextAndSkipHandOutCopiesInArrivalOrder) {
     }
 }
 
-// A clone starts where its source is and moves on its own; it, and a clone of it, keep the
-// items of the enumerator that filled them alive after that enumerator goes.
+// A clone starts where its source is and moves on its own; clones keep the items alive.
 TEST_F(Enumerator, ClonesMoveApartAndKeepTheItemsAlive) {
     EXPECT_EQ(S_OK, m_enumerator->Skip(2));
     IEnumIDList* clone = nullptr;

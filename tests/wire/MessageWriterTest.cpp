@@ -83,8 +83,8 @@ TEST(BuildQuery, SpreadsWhatFitsOverPacketsAndLeavesOutWhatFitsNowhere) {
     }
 }
 
-// Rows are added in turn. What the writer refuses leaves nothing behind, neither bytes nor
-// names that a later record could point at; what it takes reads back as given, compressed.
+// What the writer refuses leaves no bytes nor names a later record could point at; what it
+// takes reads back as given, compressed.
 TEST(MessageWriter, TakesWhatFitsWhollyAndLeavesNothingOfWhatItRefuses) {
     MessageWriter writer(kMaxMessageSize, 7, HeaderFlag::kResponse | HeaderFlag::kAuthoritative);
     ASSERT_TRUE(writer.AddQuestion({kService, RecordType::kPtr}));
