@@ -1,10 +1,8 @@
-// Fuzzes the search logic and the record cache together, with no sockets and a made-up
-// clock: an input is a script of packets, clock steps, turns of the browser's loop and new
-// searches over the same cache. A broken invariant aborts, so libFuzzer keeps the input.
-//   op 0: a packet (2 bytes: the top two bits pick one of four responders, the rest its
-//   length; then the bytes)   op 1: the clock moves (2 bytes, ms;
-//   the top bit makes it seconds)   op 2: a turn: due queries and resolved instances
-//   op 3: the search ends and the next one starts from the cache
+// Fuzzes the search and its record cache, with no sockets and a made-up clock; a broken
+// invariant aborts, so libFuzzer keeps the input. An input is a script of operations:
+//   0 a packet (2 bytes: top two bits one of four responders, the rest its length; bytes)
+//   1 the clock moves (2 bytes: ms, or with the top bit seconds)   2 a turn of the loop
+//   3 the search ends and the next one starts from the cache
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>

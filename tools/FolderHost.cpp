@@ -1,8 +1,11 @@
-// Loads the folder DLL as the shell does and lists what one enumeration finds:
+// Loads the folder DLL as the shell does, or reaches the registered folder through the
+// shell namespace as Explorer does, and lists what one enumeration finds:
 //   neighborhood-host [path\to\ZeroconfNeighborhood.dll]
+//   neighborhood-host --shell
 // What Explorer would show: a header, then one line per item with its "Name" column, its
 // display name and the URL that opening it would open, then its address, port and stored
-// path. Exit code 0 when everything was released and the DLL agreed to unload.
+// path. Exit code 0 when the folder was enumerated and, when this program loaded the DLL,
+// everything was released and the DLL agreed to unload.
 #include <windows.h>
 #include <shlobj.h>
 #include <intshcut.h>
@@ -70,7 +73,25 @@ void PrintItem(IShellFolder2* folder, LPCITEMIDLIST item) {
                  address & 0xFF, service->address.port, service->path);
 }
 
-int ListFolder(HMODULE dll) {
+int ListItems(IShellFolder2* folder) {
+    const DWORD started = GetTickCount();
+    ComPtr<IEnumIDList> items;
+    HRESULT hr = folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items.Put());
+    if (FAILED(hr)) return Fail("EnumObjects", hr);
+    std::fprintf(stderr, "neighborhood-host: EnumObjects took %lu ms\n",
+                 static_cast<unsigned long>(GetTickCount() - started));
+
+    std::wprintf(L"%ls\tdisplay name\tURL\taddress\tport\tpath\n", ColumnText(folder, nullptr).c_str());
+    LPITEMIDLIST item = nullptr;
+    while ((hr = items->Next(1, &item, nullptr)) == S_OK) {
+        PrintItem(folder, item);
+        CoTaskMemFree(item);
+    }
+    if (FAILED(hr)) return Fail("Next", hr);
+    return 0;
+}
+
+int ListFromDll(HMODULE dll) {
     auto getClassObject = Export<GetClassObjectFunction>(dll, "DllGetClassObject");
     if (!getClassObject) return Fail("GetProcAddress(DllGetClassObject)", E_NOINTERFACE);
 
@@ -86,42 +107,46 @@ int ListFolder(HMODULE dll) {
     hr = persist->QueryInterface(IID_IShellFolder2, folder.PutVoid());
     if (FAILED(hr)) return Fail("QueryInterface(IShellFolder2)", hr);
 
-    const DWORD started = GetTickCount();
-    ComPtr<IEnumIDList> items;
-    hr = folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items.Put());
-    if (FAILED(hr)) return Fail("EnumObjects", hr);
-    std::fprintf(stderr, "neighborhood-host: EnumObjects took %lu ms\n",
-                 static_cast<unsigned long>(GetTickCount() - started));
+    return ListItems(folder.Get());
+}
 
-    std::wprintf(L"%ls\tdisplay name\tURL\taddress\tport\tpath\n",
-                 ColumnText(folder.Get(), nullptr).c_str());
-    LPITEMIDLIST item = nullptr;
-    while ((hr = items->Next(1, &item, nullptr)) == S_OK) {
-        PrintItem(folder.Get(), item);
-        CoTaskMemFree(item);
-    }
-    if (FAILED(hr)) return Fail("Next", hr);
-    return 0;
+// The class as the registry names it, parsed and bound by the desktop.
+int ListThroughShell() {
+    ComPtr<IShellFolder> desktop;
+    HRESULT hr = SHGetDesktopFolder(desktop.Put());
+    if (FAILED(hr)) return Fail("SHGetDesktopFolder", hr);
+    wchar_t path[2 + 39] = L"::";
+    StringFromGUID2(kFolderClass, path + 2, 39);
+    PIDLIST_RELATIVE id = nullptr;
+    hr = desktop->ParseDisplayName(nullptr, nullptr, path, nullptr, &id, nullptr);
+    if (FAILED(hr)) return Fail("ParseDisplayName", hr);
+    ComPtr<IShellFolder2> folder;
+    hr = desktop->BindToObject(id, nullptr, IID_IShellFolder2, folder.PutVoid());
+    CoTaskMemFree(id);
+    if (FAILED(hr)) return Fail("BindToObject", hr);
+    return ListItems(folder.Get());
+}
+
+// Loads the DLL itself, lists, and asks whether everything was released.
+int ListLoadedDll(const wchar_t* path) {
+    HMODULE dll = LoadLibraryW(path);
+    if (!dll) return Fail("LoadLibrary", HRESULT_FROM_WIN32(GetLastError()));
+    int result = ListFromDll(dll);
+    auto canUnloadNow = Export<CanUnloadNowFunction>(dll, "DllCanUnloadNow");
+    const HRESULT hr = canUnloadNow ? canUnloadNow() : E_NOINTERFACE;
+    if (hr != S_OK) result = Fail("DllCanUnloadNow after releasing everything", hr);
+    FreeLibrary(dll);
+    return result;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const wchar_t* dllPath = argc > 1 ? argv[1] : L"ZeroconfNeighborhood.dll";
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (FAILED(hr)) return Fail("CoInitializeEx", hr);
-
-    int result = 1;
-    HMODULE dll = LoadLibraryW(dllPath);
-    if (!dll) {
-        Fail("LoadLibrary", HRESULT_FROM_WIN32(GetLastError()));
-    } else {
-        result = ListFolder(dll);
-        auto canUnloadNow = Export<CanUnloadNowFunction>(dll, "DllCanUnloadNow");
-        hr = canUnloadNow ? canUnloadNow() : E_NOINTERFACE;
-        if (hr != S_OK) result = Fail("DllCanUnloadNow after releasing everything", hr);
-        FreeLibrary(dll);
-    }
+    const wchar_t* argument = argc > 1 ? argv[1] : L"ZeroconfNeighborhood.dll";
+    const int result =
+        std::wcscmp(argument, L"--shell") == 0 ? ListThroughShell() : ListLoadedDll(argument);
     CoUninitialize();
     std::fflush(stdout);
     return result;

@@ -15,10 +15,8 @@ std::wstring Field(const std::wstring& text, size_t kept, size_t units) {
 
 }  // namespace
 
-// Name and path are cut at 127 and 255 units, zero-filled after, and a cut never splits a
-// surrogate pair: one straddling the limit is left out whole, one ending at it is kept.
-// A copy is a new item equal in every field but the padding, even when the shell has
-// written over the last unit of each field, after the source's zero units.
+// Name and path are cut at 127 and 255 units, zero-filled, never inside a surrogate pair. A
+// copy equals its source but for the padding, even when the shell wrote over the fields' ends.
 TEST(ServiceItemId, NameAndPathLimitsAndCopies) {
     const std::wstring pair = L"\xD83D\xDE00";
     const struct {

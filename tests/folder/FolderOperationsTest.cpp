@@ -36,24 +36,21 @@ Item MakeItem(const std::wstring& name, uint32_t ipv4 = 0xC0000201, uint16_t por
     return Item(item);
 }
 
-// Damages a stored item of a 127-unit name as the shell may hand it back: its name field
-// loses its zero unit, and text follows.
+// Damages a stored 127-unit name as the shell may hand it back: no zero unit, text after.
 void LoseNameEnd(const Item& item) {
     auto* damaged = reinterpret_cast<ServiceItemId*>(item.Get());
     damaged->name[kServiceNameUnits - 1] = L'x';
     std::memset(damaged->padding, 'A', sizeof(damaged->padding));
 }
 
-// Where a call's answer would go, whatever its type: filled with a pattern that any write
-// would change.
+// Where a call's answer would go, whatever its type: a pattern that any write changes.
 alignas(16) BYTE g_answer[64];
 template <class T>
 T* Answer() {
     return reinterpret_cast<T*>(g_answer);
 }
 
-// A live folder, made as the class factory makes it; once it goes, the module's lock count
-// is what it was, so no object of the folder's is left behind.
+// A live folder, made as the class factory makes it; once it goes, no object of it is left.
 class FolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -66,10 +63,7 @@ protected:
         g_getShellAllocator = SHGetMalloc;
     }
     void TearDown() override {
-        g_allocator.refuse = false;
-        if (m_folder) {
-            EXPECT_EQ(0u, m_folder->Release());
-        }
+        EXPECT_EQ(0u, m_folder ? m_folder->Release() : 0u);
         EXPECT_EQ(m_locksBefore, Module().GetLockCount());
         CoUninitialize();
     }
@@ -135,50 +129,31 @@ TEST_F(FolderTest, OrderIsExactCodeUnitOrder) {
     EXPECT_EQ(kSame, m_folder->CompareIDs(0, here.Get(), there.Get()));
 }
 
-INT WSAAPI NoAddressText(LPSOCKADDR, DWORD, LPWSAPROTOCOL_INFOW, LPWSTR, LPDWORD) {
-    WSASetLastError(WSAEFAULT);
-    return SOCKET_ERROR;
-}
-
-// A call that cannot be answered fails and writes nothing where its answer would go: one
-// call for each way of failing.
+// A call that cannot be answered fails and writes nothing where its answer would go.
 TEST_F(FolderTest, UnanswerableCallsFailAndWriteNothing) {
     const Item item = MakeItem(L"Printer");
     PCUITEMID_CHILD items[] = {item.Get(), item.Get()};
-    const SHCOLUMNID name{FMTID_Storage, PID_STG_NAME}, size{FMTID_Storage, 4},
-        otherSet{FMTID_SummaryInformation, PID_STG_NAME};
+    const SHCOLUMNID size{FMTID_Storage, 4}, otherSet{FMTID_SummaryInformation, PID_STG_NAME};
     std::memset(g_answer, 0xA5, sizeof g_answer);
     void* refused = nullptr;  // a refused interface is set to null, as COM wants
     IShellFolder2* const f = m_folder;
-    // Made in order, one call each.
     const struct {
         HRESULT expected, result;
     } calls[] = {
-        {E_INVALIDARG, f->GetDisplayNameOf(nullptr, SHGDN_NORMAL, Answer<STRRET>())},
-        {E_INVALIDARG, f->GetAttributesOf(1, items, nullptr)},
-        {E_FAIL, f->SetNameOf(nullptr, item.Get(), L"New", 0, Answer<PITEMID_CHILD>())},
-        {E_INVALIDARG, f->GetDefaultColumn(0, nullptr, Answer<ULONG>())},
+        {E_POINTER, f->EnumObjects(nullptr, SHCONTF_NONFOLDERS, nullptr)},
         {E_INVALIDARG, f->GetDefaultColumnState(1, Answer<SHCOLSTATEF>())},
         {E_INVALIDARG, f->GetDetailsOf(item.Get(), 1, Answer<SHELLDETAILS>())},
         {E_INVALIDARG, f->MapColumnToSCID(1, Answer<SHCOLUMNID>())},
         {E_INVALIDARG, f->GetDetailsEx(item.Get(), &size, Answer<VARIANT>())},
         {E_INVALIDARG, f->GetDetailsEx(item.Get(), &otherSet, Answer<VARIANT>())},
-        {E_INVALIDARG, f->GetDetailsEx(nullptr, &name, Answer<VARIANT>())},
         // One shortcut opens one item: several at once get none.
         {E_FAIL, f->GetUIObjectOf(nullptr, 2, items, IID_IUnknown, nullptr, Answer<void*>())},
-        {E_INVALIDARG, f->GetUIObjectOf(nullptr, 0, items, IID_IUnknown, nullptr, Answer<void*>())},
         {E_NOINTERFACE, f->GetUIObjectOf(nullptr, 1, items, IID_IShellFolder, nullptr, &refused)},
     };
     for (const auto& c : calls) {
         SCOPED_TRACE(testing::Message() << "call " << (&c - calls));
         EXPECT_EQ(c.expected, c.result);
     }
-    g_allocator.refuse = true;
-    EXPECT_EQ(E_OUTOFMEMORY, f->GetDisplayNameOf(item.Get(), SHGDN_NORMAL, Answer<STRRET>()));
-    g_allocator.refuse = false;
-    g_addressToString = NoAddressText;  // the item's URL cannot be made
-    EXPECT_EQ(E_FAIL, f->GetUIObjectOf(nullptr, 1, items, IID_IUnknown, nullptr, Answer<void*>()));
-    g_addressToString = WSAAddressToStringW;
     BYTE pattern[sizeof g_answer];
     std::memset(pattern, 0xA5, sizeof pattern);
     EXPECT_EQ(0, std::memcmp(pattern, g_answer, sizeof pattern));
@@ -188,8 +163,7 @@ TEST_F(FolderTest, UnanswerableCallsFailAndWriteNothing) {
     EXPECT_EQ(0u, attributes);
 }
 
-// Opening an item gets a new Internet Shortcut to its URL each time, which the caller alone
-// holds.
+// Opening an item gets a new Internet Shortcut to its URL each time, the caller's alone.
 TEST_F(FolderTest, OpeningAnItemHandsOutAShortcutToItsUrl) {
     const Item item = MakeItem(L"Printer", 0xC0000201, 631, L"printers/a b");
     PCUITEMID_CHILD items[] = {item.Get()};
@@ -205,9 +179,8 @@ TEST_F(FolderTest, OpeningAnItemHandsOutAShortcutToItsUrl) {
     for (IUniformResourceLocatorW* shortcut : shortcuts) EXPECT_EQ(0u, shortcut->Release());
 }
 
-// Records what the folder hands the platform, then lets the platform build the view.
-// Wine's view never references the callback; Windows' keeps it for the view's life, which
-// the reference taken here stands in for.
+// Records what the folder hands the platform, then lets it build the view. Windows' view
+// keeps the callback for its life (Wine's does not): the reference taken here stands in.
 std::vector<SFV_CREATE> g_requests;
 HRESULT g_forcedFailure = S_OK;
 
@@ -218,9 +191,8 @@ HRESULT WINAPI RecordingCreateView(const SFV_CREATE* create, IShellView** view) 
     return SHCreateShellFolderView(create, view);
 }
 
-// A callback that the view keeps dies with its last release, one that a failed view leaves
-// dies with the call, and no other interface makes one: the fixture's lock count finds any
-// left behind. A callback acknowledges one notification only.
+// A callback dies with its view's last release, or with the call when the view fails; no
+// other interface makes one. A callback acknowledges one notification only.
 TEST_F(FolderTest, EachViewGetsItsOwnCallbackThatLivesNoLongerThanItsHolders) {
     g_requests.clear();
     g_createShellFolderView = RecordingCreateView;
@@ -247,8 +219,8 @@ TEST_F(FolderTest, EachViewGetsItsOwnCallbackThatLivesNoLongerThanItsHolders) {
     for (int kept : {0, 1}) EXPECT_EQ(0u, g_requests[kept].psfvcb->Release());
 }
 
-// Hosts handed the folder as an object ask it where it is: it answers a copy of the
-// list it was last given, through either interface, and frees what it kept when it goes.
+// Asked where it is, through either interface, the folder answers a copy of the list it was
+// last given, and frees its own when it goes.
 TEST_F(FolderTest, AnswersCopiesOfTheListItWasGiven) {
     ComPtr<IPersistFolder2> persistFolder;
     ComPtr<IPersistIDList> persistList;
@@ -256,44 +228,31 @@ TEST_F(FolderTest, AnswersCopiesOfTheListItWasGiven) {
     ASSERT_EQ(S_OK, m_folder->QueryInterface(IID_IPersistIDList, persistList.PutVoid()));
 
     const Item first = MakeItem(L"First"), second = MakeItem(L"Second place");
-    enum Step { kNone, kInitialize, kSetIDList };
     const struct {
-        Step step;
+        bool setIDList;  // else Initialize
         const Item* list;
-        HRESULT stepResult;
         HRESULT answer;
-        const Item* answered;
-        bool refuse;
     } cases[] = {
-        {kInitialize, &first, S_OK, S_OK, &first, false},
-        {kSetIDList, &second, S_OK, S_OK, &second, false},
-        {kSetIDList, nullptr, E_INVALIDARG, S_OK, &second, false},
-        {kInitialize, &first, E_OUTOFMEMORY, E_OUTOFMEMORY, nullptr, true},  // keeps the old
-        {kNone, nullptr, S_OK, S_OK, &second, false},
-        {kInitialize, nullptr, S_OK, S_FALSE, nullptr, false},
-        {kInitialize, &first, S_OK, S_OK, &first, false},  // kept to the folder's end
+        {false, &first, S_OK},
+        {true, &second, S_OK},
+        {false, nullptr, S_FALSE},
+        {false, &first, S_OK},  // kept to the folder's end
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
         const PCIDLIST_ABSOLUTE list = c.list ? c.list->Get() : nullptr;
-        g_allocator.refuse = c.refuse;
-        HRESULT hr = S_OK;
-        if (c.step == kInitialize) hr = persistFolder->Initialize(list);
-        if (c.step == kSetIDList) hr = persistList->SetIDList(list);
-        EXPECT_EQ(c.stepResult, hr);
+        EXPECT_EQ(S_OK, c.setIDList ? persistList->SetIDList(list) : persistFolder->Initialize(list));
         // Asked through each interface in turn.
         PIDLIST_ABSOLUTE answer = reinterpret_cast<PIDLIST_ABSOLUTE>(1);
         EXPECT_EQ(c.answer, (&c - cases) % 2 ? persistList->GetIDList(&answer)
                                              : persistFolder->GetCurFolder(&answer));
-        g_allocator.refuse = false;
-        ASSERT_EQ(c.answered != nullptr, answer != nullptr);
-        if (!c.answered) continue;
-        const UINT bytes = ILGetSize(c.answered->Get());
+        ASSERT_EQ(c.list != nullptr, answer != nullptr);
+        if (!c.list) continue;
+        const UINT bytes = ILGetSize(list);
         ASSERT_EQ(bytes, ILGetSize(answer));
-        EXPECT_EQ(0, std::memcmp(c.answered->Get(), answer, bytes));
+        EXPECT_EQ(0, std::memcmp(list, answer, bytes));
         g_allocator.Free(answer);
     }
-    EXPECT_EQ(E_POINTER, persistFolder->GetCurFolder(nullptr));
     // The caller's copies were its own; the folder's copy goes with the folder.
     EXPECT_EQ(1u, g_allocator.live.size());
     persistFolder.Reset();

@@ -1,7 +1,7 @@
 // mDNS.dll against real responders in the test network (tests/network/testnet), each suite
-// in the network its runner starts for it: tests/network/run-network-tests, or for the
-// soak's suites tests/soak/run-soak. The library is loaded with LoadLibrary, as the
-// folder's host process has it, so that a test can start from a fresh load.
+// in the network its runner starts for it (tests/network/run-network-tests, tests/soak/
+// run-soak). The library is loaded with LoadLibrary, as the folder's host has it, so that
+// a test can start from a fresh load.
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -12,7 +12,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -21,7 +23,7 @@
 
 namespace {
 
-int EnvInt(const char* name, int fallback = 0) {
+int EnvInt(const char* name, int fallback = 0) {  // what the test network says
     const char* value = std::getenv(name);
     return value ? std::atoi(value) : fallback;
 }
@@ -49,23 +51,28 @@ struct Library {
 // A service as delivered: name, address, port, TXT strings (txtSize bytes).
 using Service = std::tuple<std::wstring, uint32_t, uint16_t, std::string>;
 
-// The --services samples of the test network, on its responder 192.0.2.1.
-std::vector<Service> Samples() {
+// The test network's samples (avahi's on 192.0.2.1, or on a LAN host h at 192.0.2.(10+h)),
+// then python3-zeroconf's; `withdrawn` left out.
+std::vector<Service> Samples(const std::set<int>& withdrawn = {}) {
     std::vector<Service> samples;
+    const int hosts = EnvInt("TESTNET_HOSTS");
     for (int i = 1; i <= EnvInt("TESTNET_SERVICES"); ++i) {
         const std::string n = std::to_string(i), end(1, '\0');
-        samples.emplace_back(L"Sample Service " + std::to_wstring(i), 0xC0000201, 8000 + i,
-                             "path=/sample/" + n + end + "n=" + n + end + end);
+        if (!withdrawn.count(i))
+            samples.emplace_back(L"Sample Service " + std::to_wstring(i),
+                                 hosts ? 0xC000020A + (i - 1) % hosts + 1 : 0xC0000201, 8000 + i,
+                                 "path=/sample/" + n + end + "n=" + n + end + end);
+    }
+    for (int i = 1; i <= EnvInt("TESTNET_ZEROCONF"); ++i) {
+        samples.emplace_back(L"Zeroconf Service " + std::to_wstring(i), 0xC0000201, 9000 + i,
+                             "path=/zeroconf/" + std::to_string(i) + std::string(2, '\0'));
     }
     return samples;
 }
 
-// One browse as the folder runs it: what it delivered, how, and whether anything came once
-// it was closed.
+// One browse as the folder runs it: what it delivered, how, and whether anything came late.
 struct Browse {
-    explicit Browse(const Library& library, const wchar_t* searchType = L"_http._tcp",
-                    const wchar_t* searchDomain = L".local")
-        : dll(library), type(searchType), domain(searchDomain) {}
+    explicit Browse(const Library& library) : dll(library) {}
 
     // Records the event, or the first thing wrong with how it came.
     static void MDNS_CALL OnEvent(void* context, DNSBrowserRef browser, intptr_t,
@@ -79,7 +86,7 @@ struct Browse {
         } else if (browser != self->browser || GetCurrentThreadId() == self->caller || !data ||
                    event->type != kDNSBrowserEventTypeResolved) {
             self->Fail("not a resolved service for this browser on a thread of the library");
-        } else if (wcscmp(data->type, self->type) != 0 || wcscmp(data->domain, self->domain)) {
+        } else if (wcscmp(data->type, kType) != 0 || wcscmp(data->domain, kDomain)) {
             self->Fail("type or domain not as the search was given them");
         } else if (data->address.family != 2 ||
                    std::count(data->address.reserved, data->address.reserved + 10, 0) != 10) {
@@ -100,18 +107,13 @@ struct Browse {
         fault.compare_exchange_strong(none, what);
     }
 
-    bool Start() {
-        caller = GetCurrentThreadId();
-        return dll.create(0, &OnEvent, this, &browser) == kDNSNoErr &&
-               dll.start(browser, kDNSBrowserFlagAutoResolve, type, domain) == kDNSNoErr;
-    }
-
     // The folder's sequence: initialise, create, start, wait, stop, release, finalise; with
-    // `finalizeOnly`, the search is left running for DNSServicesFinalize to end. False if a
-    // call failed.
+    // `finalizeOnly`, DNSServicesFinalize ends the search. False if a call failed.
     bool Run(DWORD milliseconds, bool finalizeOnly = false) {
         if (dll.initialize(0, 0) != kDNSNoErr) return false;
-        bool ok = Start();
+        caller = GetCurrentThreadId();
+        bool ok = dll.create(0, &OnEvent, this, &browser) == kDNSNoErr &&
+                  dll.start(browser, kDNSBrowserFlagAutoResolve, kType, kDomain) == kDNSNoErr;
         Sleep(milliseconds);
         if (browser && !finalizeOnly) {
             ok = dll.stop(browser, 0) == kDNSNoErr && ok;
@@ -133,11 +135,11 @@ struct Browse {
         return !fault && delivered == services;
     }
 
+    static constexpr const wchar_t* kType = L"_http._tcp";
+    static constexpr const wchar_t* kDomain = L".local";
     const Library& dll;
-    const wchar_t* const type;
-    const wchar_t* const domain;
     DNSBrowserRef browser = nullptr;
-    DWORD caller = GetCurrentThreadId();
+    DWORD caller = 0;
     std::vector<Service> events;  // unless `keep` is false: then only counted
     bool keep = true;
     std::atomic<const char*> fault{nullptr};
@@ -148,44 +150,16 @@ struct Browse {
     DNSStatus status = 1;
 };
 
-// Calls out of order on a live search are refused, and a stopped search delivers nothing
-// more. Type and domain may be given with a trailing dot.
-TEST(AvahiTest, CallsOutOfOrderAreRefused) {
-    Library dll;
-    ASSERT_EQ(dll.initialize(0, 0), kDNSNoErr);
-    Browse browse{dll, L"_http._tcp.", L"local."};
-    ASSERT_TRUE(browse.Start());
-    EXPECT_EQ(dll.start(browse.browser, 2, L"_http._tcp", L".local"), kDNSBadStateErr);
-    Sleep(500);
-    EXPECT_EQ(dll.stop(browse.browser, 0), kDNSNoErr);
-    browse.closed = true;
-    EXPECT_EQ(dll.stop(browse.browser, 0), kDNSBadStateErr);
-    EXPECT_EQ(dll.start(browse.browser, 2, L"_http._tcp", L".local"), kDNSBadStateErr);
-    Sleep(300);
-    EXPECT_EQ(dll.release(browse.browser, 0), kDNSNoErr);
-    EXPECT_EQ(dll.finalize(), kDNSNoErr);
-    browse.ExpectDelivered(Samples());
-}
-
-TEST(ZeroconfTest, ListsTheServicesOfBothResponders) {
+// Every responder of the network at once: avahi's and python3-zeroconf's samples, and the
+// hostile responder's crafted packets, of which only the sound services count (not
+// "HOSTILE TWIN", "Hostile No Address" or "Hostile Goodbye"). Run again with the hostile
+// responder alone, holding 5353 without sharing it: the library queries from another port.
+TEST(ListingTest, EverySoundServiceOnceAndNothingElse) {
     Library dll;
     Browse browse{dll};
     ASSERT_TRUE(browse.Run(500));
     std::vector<Service> expected = Samples();
-    expected.push_back({L"Zeroconf Service 1", 0xC0000201, 9001, {"path=/zeroconf/1\0\0", 18}});
-    expected.push_back({L"Zeroconf Service 2", 0xC0000201, 9002, {"path=/zeroconf/2\0\0", 18}});
-    browse.ExpectDelivered(expected);
-}
-
-// The hostile responder's crafted packets come to the sound services once each, nothing from
-// the malformed or incomplete ones (nor "HOSTILE TWIN", "Hostile No Address" or "Hostile
-// Goodbye"); run twice: once with the responder holding 5353 without sharing it, so that the
-// library queries from an ephemeral port.
-TEST(HostileTest, DropsWhatIsMalformedOrIncompleteAndReportsTheRestOnce) {
-    Library dll;
-    Browse browse{dll};
-    ASSERT_TRUE(browse.Run(500));
-    browse.ExpectDelivered({
+    expected.insert(expected.end(), {
         {L"Hostile Good", 0xC6336407, 80, {"path=/good\0k=v\0\0", 16}},  // 198.51.100.7
         {L"Hostile Twin", 0xC6336408, 8080, {"path=/twin\0\0", 12}},
         {L"Hostile No TXT", 0xC6336409, 82, {"", 1}},
@@ -194,6 +168,46 @@ TEST(HostileTest, DropsWhatIsMalformedOrIncompleteAndReportsTheRestOnce) {
         {L"Bad\ufffdUTF8", 0xC633640C, 86, {"path=/bad\0\0", 11}},
         {L"Zero\ufffdByte", 0xC633640C, 87, {"path=/zero\0\0", 12}},
     });
+    browse.ExpectDelivered(expected);
+}
+
+// Asks the test network to withdraw a sample, with its goodbye; true once it has.
+bool Withdraw(int sample) {
+    const char* control = std::getenv("TESTNET_CONTROL");
+    if (!control) return false;
+    const std::string dir = std::string("Z:") + control + "/";
+    std::remove((dir + "withdrawn").c_str());
+    std::ofstream(dir + "withdraw.new") << "Sample Service " << sample;
+    if (std::rename((dir + "withdraw.new").c_str(), (dir + "withdraw").c_str()) != 0) return false;
+    for (int waited = 0; waited < 200; ++waited, Sleep(50)) {
+        std::string said;
+        if (std::ifstream(dir + "withdrawn") >> said) return said == "ok";
+    }
+    return false;
+}
+
+// The folder's refreshes on a LAN of several hosts, in one load: ten back-to-back browses
+// each list every sample; then samples of different hosts go one after another, each gone
+// from the next browse on.
+TEST(RefreshTest, EachBrowseListsEverySampleButTheWithdrawnOnes) {
+    ASSERT_GT(EnvInt("TESTNET_HOSTS"), 1);
+    ASSERT_GE(EnvInt("TESTNET_SERVICES"), 9);
+    Library dll;
+    std::set<int> withdrawn;
+    const auto refresh = [&](const std::string& when) {
+        SCOPED_TRACE(when);
+        Browse browse{dll};
+        EXPECT_TRUE(browse.Run(500));
+        browse.ExpectDelivered(Samples(withdrawn));
+    };
+    for (int round = 1; round <= 10; ++round) refresh("refresh " + std::to_string(round));
+    for (int sample : {2, 9, 4}) {
+        ASSERT_TRUE(Withdraw(sample)) << "the test network did not withdraw " << sample;
+        withdrawn.insert(sample);
+        Sleep(1100);  // a goodbye removes the record one second after it came
+        refresh("after withdrawing " + std::to_string(sample));
+        refresh("again after withdrawing " + std::to_string(sample));
+    }
 }
 
 struct Usage {
@@ -210,8 +224,7 @@ Usage Measure() {
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
         usage.threads += entry.th32OwnerProcessID == GetCurrentProcessId();
     CloseHandle(snapshot);
-    // Wine's GetProcessHandleCount answers 0: every handle value is asked about instead, as
-    // the handle table hands out the lowest free one.
+    // Wine's GetProcessHandleCount answers 0: every low handle value is asked about instead.
     DWORD flags = 0;
     for (ULONG_PTR value = 4; value < 0x4000; value += 4)
         usage.handles += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
@@ -222,11 +235,9 @@ Usage Measure() {
     return usage;
 }
 
-// Loads the library `loads` times afresh, each time for `browses` back-to-back browses that
-// must each deliver every service of the test network: its samples and its odd names. The
-// process does not hold ws2_32.dll, so that unloading mDNS.dll would unload it too, and
-// under Wine a ws2_32 loaded again refuses bind (bench/WinsockReload.cpp shows it): the
-// library must browse after a reload all the same.
+// Back-to-back browses in each of several loads each deliver every sample and odd name.
+// Unloading mDNS.dll unloads ws2_32.dll too, which under Wine refuses bind once loaded again
+// (bench/WinsockReload.cpp): the library must browse after a reload all the same.
 TEST(SoakTest, BackToBackBrowsesAfterEachLoadAreNeverShort) {
     const int loads = EnvInt("SOAK_ROUNDS", 5), browses = 20;
     std::vector<Service> expected = Samples();
@@ -250,15 +261,11 @@ TEST(SoakTest, BackToBackBrowsesAfterEachLoadAreNeverShort) {
                 expected.size(), shortBrowses);
 }
 
-// Every other browse is left for Finalize to end, and every fifth is stopped at once, before
-// its thread has opened its socket. A browse of 300 ms takes in only the first thousand or
-// so of the flood's instances, fewer on a loaded machine, so the first browse takes it all
-// in, and the record cache is at its bounds from then on; else a later, quicker browse
-// grows it. The system makes a handle or two lazily within the first browses, so the tenth
-// sets the baseline of threads and handles. Private memory moves by a few hundred kB from
-// browse to browse with what the heap keeps after a flood, so a leak shows as growth: the
-// mean of the last ten browses against that of browses 11-20. The loop reports nothing
-// until it ends, as a failure report would start a thread of gtest's.
+// Every other browse is left for Finalize to end, every fifth stopped before its socket
+// opens. The first, long browse fills the record cache to its bounds, so that later ones do
+// not grow it; the tenth sets the baseline of threads and handles (the system makes a few
+// lazily); a leak shows as private memory growing from browses 11-20 to the last ten. The
+// loop reports nothing until it ends: a failure report would start a thread of gtest's.
 TEST(FloodTest, BrowsesLeaveNothingBehindAndDeliverNothingLate) {
     const int browses = EnvInt("SOAK_FLOOD_BROWSES", 50);
     ASSERT_GE(browses, 30);
@@ -304,8 +311,7 @@ TEST(FloodTest, BrowsesLeaveNothingBehindAndDeliverNothingLate) {
 DWORD WINAPI RunForASecond(void* browse) { return static_cast<Browse*>(browse)->Run(1000); }
 
 // Whatever the inner call did, the browse's own calls end what is left (their status may
-// say so), on a thread of its own: a deadlock is a thread that never ends. A second is
-// twice what the first event of every back-to-back browse takes at most.
+// say so), on a thread of its own: a deadlock is a thread that never ends.
 TEST(SoakTest, CallsFromInsideTheCallbackAnswerWithAStatus) {
     const DNSStatus known[] = {kDNSNoErr, kDNSBadParamErr, kDNSBadReferenceErr, kDNSBadStateErr,
                                kDNSNoMemoryErr, kDNSNetworkErr};

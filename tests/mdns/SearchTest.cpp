@@ -30,10 +30,14 @@ ResourceRecord Record(Name name, uint16_t type, uint32_t ttl) {
     return record;
 }
 
-ResourceRecord Ptr(const std::string& label, uint32_t ttl = 4500) {
-    ResourceRecord record = Record(kService, RecordType::kPtr, ttl);
-    record.ptrTarget = InstanceName(label);
+ResourceRecord PtrOf(Name service, Name target, uint32_t ttl = 4500) {
+    ResourceRecord record = Record(std::move(service), RecordType::kPtr, ttl);
+    record.ptrTarget = std::move(target);
     return record;
+}
+
+ResourceRecord Ptr(const std::string& label, uint32_t ttl = 4500) {
+    return PtrOf(kService, InstanceName(label), ttl);
 }
 
 ResourceRecord Srv(const std::string& label, uint16_t port, uint32_t ttl = 120,
@@ -66,7 +70,7 @@ std::vector<uint8_t> Response(const std::vector<ResourceRecord>& answers,
 
 void Feed(Search& search, const std::vector<uint8_t>& packet, Clock::time_point at,
           uint32_t source = 0) {
-    search.OnPacket(packet.data(), packet.size(), 3, at, source);
+    search.OnPacket(packet.data(), packet.size(), 3, at, source);  // on interface 3
 }
 
 std::vector<Message> Queries(Search& search, Clock::time_point at) {
@@ -106,17 +110,11 @@ TEST_F(SearchTest, QueriesAtOnceAsUnicastThenAfterASecondThenBackingOff) {
     EXPECT_EQ(search.NextWakeup() - start, std::chrono::seconds(3));
 }
 
-ResourceRecord PtrOf(Name service, Name target) {
-    ResourceRecord record = Record(std::move(service), RecordType::kPtr, 4500);
-    record.ptrTarget = std::move(target);
-    return record;
-}
-
 const ResourceRecord kOtherService =
     PtrOf({"_ipp", "_tcp", "local"}, {"P", "_ipp", "_tcp", "local"});
 
-// What one search reports from what it hears: each row feeds packets at their times and
-// takes what is resolved at each of those times and at the times the reports are due.
+// What one search reports: each row feeds packets at their times and takes what is resolved
+// then and when reports are due.
 using Report = std::tuple<int, std::u16string, uint32_t, uint16_t, std::string, uint32_t>;
 struct OneSearchCase {
     const char* what;
@@ -209,12 +207,10 @@ TEST_F(SearchTest, AsksOnlyForWhatIsMissing) {
     EXPECT_EQ(asked(1500, false).count({NameKey(InstanceName("Brief")), RecordType::kSrv}), 1u);
 }
 
-// What a search after another finds in the cache that both share: each row feeds the first
-// search, then starts the second at `secondAt`, where the responder at 192.0.2.1 answers its
-// first query with the PTRs of `heardAgain` only, and checks what it reports by the time
-// cached instances of silent hosts are trusted, and what it asks for at once. Its first
-// query carries as known answers the PTRs heard again only: a responder would hold back the
-// answer that confirms a PTR only cached.
+// A search after another, in the cache both share: each row feeds the first search, starts
+// the second at `secondAt`, where 192.0.2.1 answers with the PTRs of `heardAgain` only, and
+// checks what it reports once silent hosts are trusted and what it asks at once. Only PTRs
+// heard again go as known answers: a responder would hold back what confirms one cached.
 struct CacheCase {
     const char* what;
     std::vector<std::pair<int, std::vector<ResourceRecord>>> heard;  // at ms, a response
@@ -308,8 +304,7 @@ TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
     }
 }
 
-// A flood of instances stops growing the search and the cache at their bounds; once its
-// pointers expire, a real instance finds room again.
+// A flood stops at the search's and cache's bounds; once it expires, a real instance fits.
 TEST(RecordCacheTest, AFloodStaysWithinTheBoundsAndExpiresAway) {
     RecordCache cache;
     const Clock::time_point start = Clock::now();

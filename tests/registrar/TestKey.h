@@ -1,5 +1,5 @@
-// What a script left in the registry, read back as a set of lines; a named view owns a key of
-// the test's own under HKEY_CURRENT_USER\Software\CorvaneTests, made empty and removed after.
+// The registry read back as a set of lines; a named view owns an empty key of the test's own
+// under HKEY_CURRENT_USER\Software\CorvaneTests, removed after.
 #pragma once
 
 #include <windows.h>
@@ -36,9 +36,8 @@ public:
         return true;
     }
 
-    // Every key under `subkey` as its relative path, and every value as "path[name]=" and its
-    // type letter and data: "s:text", "m:one\0two\0\0" (every unit), "d:20000000", "b:0aff".
-    // Exact sets catch a stale key or value as surely as a missing one.
+    // Every key under `subkey` as its relative path, every value as "path[name]=" and type and
+    // data ("s:text", "m:one\0two\0\0", "d:20000000", "b:0aff"): exact sets catch stale ones.
     std::set<std::wstring> Tree(const std::wstring& subkey = L"") const {
         std::set<std::wstring> lines;
         AddTree(m_key, subkey, L"", lines);

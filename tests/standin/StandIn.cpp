@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -20,7 +21,6 @@ struct QueuedEvent {
 
 std::mutex g_lock;
 DNSStatus g_status[kCallCount];
-bool g_writeHandleOnFailure;
 std::vector<QueuedEvent> g_events;
 std::string g_log, g_logCopy;
 
@@ -74,15 +74,13 @@ struct DNSBrowser {
 STANDIN_API void StandInReset() {
     std::lock_guard<std::mutex> guard(g_lock);
     for (DNSStatus& status : g_status) status = kDNSNoErr;
-    g_writeHandleOnFailure = false;
     g_events.clear();
     g_log.clear();
 }
 
-STANDIN_API void StandInFailCall(int call, DNSStatus status, bool writeHandle) {
+STANDIN_API void StandInFailCall(int call, DNSStatus status) {
     std::lock_guard<std::mutex> guard(g_lock);
     g_status[call] = status;
-    if (call == kCallCreate) g_writeHandleOnFailure = writeHandle;
 }
 
 STANDIN_API void StandInQueueEvent(uint32_t type, const wchar_t* name, const ServiceAddress* address,
@@ -106,8 +104,7 @@ DNSStatus MDNS_CALL DNSServicesFinalize(void) { return Record(kCallFinalize, 'F'
 DNSStatus MDNS_CALL DNSBrowserCreateW(DNSFlags, DNSBrowserCallBack callback, void* context,
                                       DNSBrowserRef* outBrowser) {
     const DNSStatus status = Record(kCallCreate, 'C');
-    if (status == kDNSNoErr || g_writeHandleOnFailure)
-        *outBrowser = new DNSBrowser{callback, context, {}};
+    if (status == kDNSNoErr) *outBrowser = new DNSBrowser{callback, context, {}};
     return status;
 }
 

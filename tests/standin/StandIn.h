@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "mDNS.h"
 
@@ -13,20 +12,13 @@
 #endif
 
 enum StandInCall : int {
-    kCallInitialize,
-    kCallCreate,
-    kCallStart,
-    kCallStop,
-    kCallRelease,
-    kCallFinalize,
-    kCallCount
+    kCallInitialize, kCallCreate, kCallStart, kCallStop, kCallRelease, kCallFinalize, kCallCount
 };
 
 // Forgets the script, the queued events and the call log.
 STANDIN_API void StandInReset();
-// Makes a call return `status` instead of 0. A failing create still writes a handle
-// when `writeHandle` is set.
-STANDIN_API void StandInFailCall(int call, DNSStatus status, bool writeHandle);
+// Makes a call return `status` instead of 0.
+STANDIN_API void StandInFailCall(int call, DNSStatus status);
 // Queues an event that the search thread delivers, `delayMs` after the previous one.
 // `txt` holds `txtSize` bytes in the library's double-zero-terminated form.
 STANDIN_API void StandInQueueEvent(uint32_t type, const wchar_t* name, const ServiceAddress* address,
@@ -34,5 +26,3 @@ STANDIN_API void StandInQueueEvent(uint32_t type, const wchar_t* name, const Ser
 // The calls made since the last reset, one letter each: I C S T R F (initialize, create,
 // start, stop, release, finalize), and E for every event delivered. Valid until the next call.
 STANDIN_API const char* StandInCallLog();
-
-inline std::string StandInLog() { return StandInCallLog(); }

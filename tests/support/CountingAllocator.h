@@ -1,6 +1,5 @@
-// The shell's allocator as the folder and enumerator tests hand it over: it knows the blocks
-// it has given and not yet taken back, and fails a test that frees a block it never gave.
-// While it refuses, it stands for an allocator with no memory left.
+// The shell's allocator as the tests hand it over: it knows the blocks it has given and not
+// taken back, and fails a test that frees one it never gave.
 #pragma once
 
 #include <objbase.h>
@@ -18,7 +17,6 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP_(void*) Alloc(SIZE_T bytes) override {
-        if (refuse) return nullptr;
         void* block = CoTaskMemAlloc(bytes);
         live.insert(block);
         return block;
@@ -33,7 +31,6 @@ public:
     STDMETHODIMP_(void) HeapMinimize() override {}
 
     std::set<void*> live;
-    bool refuse = false;
 };
 
 inline CountingAllocator g_allocator;

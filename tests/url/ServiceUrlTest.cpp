@@ -9,8 +9,7 @@
 
 namespace {
 
-// An item as the shell hands it back; the address bytes besides number and port are
-// filler, which the URL never reads, and so is the unit after the path field.
+// An item as the shell hands it back, filler where the URL must not read.
 struct Item {
     BYTE raw[sizeof(ServiceItemId)] = {};
     explicit Item(const std::wstring& path, uint32_t ipv4 = 0xC0000201, uint16_t port = 80) {
@@ -36,8 +35,8 @@ const int g_socketsStarted = [] {
 
 }  // namespace
 
-// The mends of the path: a leading "/" when it lacks one, every unit that may not appear
-// raw in a URL percent-encoded as UTF-8, an existing "%XX" left alone, plain ASCII as it is.
+// The path gets a leading "/", and every unit that may not appear raw in a URL encoded as
+// UTF-8 "%XX"; an existing "%XX" and plain ASCII stay.
 TEST(ServiceUrl, PathIsMendedIntoAUrl) {
     ASSERT_EQ(0, g_socketsStarted);
     const struct {
@@ -51,8 +50,7 @@ TEST(ServiceUrl, PathIsMendedIntoAUrl) {
          L"/a%20b%22%20--flag%22%3C%3E%5C%5E%60%7B%7C%7D%01%09%7F"},
         {L"/\x0080\x07FF\x0800\xFFFF", L"/%C2%80%DF%BF%E0%A0%80%EF%BF%BF"},
         {L"/\xD83D\xDE00\xDBFF\xDFFF", L"/%F0%9F%98%80%F4%8F%BF%BF"},
-        // A surrogate without its partner (alone, at the end, or the pair reversed) has no
-        // UTF-8 form: it becomes U+FFFD and the units around it are kept.
+        // An unpaired surrogate (alone, at the end, reversed) becomes U+FFFD.
         {L"/a\xD800" L"b", L"/a%EF%BF%BDb"},
         {L"/\xDE00\xD83D", L"/%EF%BF%BD%EF%BF%BD"},
         // A high surrogate in the last unit: its partner would lie in the field's zero unit.
@@ -67,8 +65,7 @@ TEST(ServiceUrl, PathIsMendedIntoAUrl) {
         ASSERT_EQ(S_OK, BuildServiceUrl(item.get(), url));
         EXPECT_EQ(L"http://192.0.2.1:80" + c.expected, url);
     }
-    // The widest address, a "/" put in front of 255 units of three UTF-8 bytes each: the
-    // longest URL there is, never cut.
+    // The longest URL there is: the widest address, "/", 255 units of 3 UTF-8 bytes each.
     Item widest(std::wstring(255, L'\x4E2D'), 0xFFFFFFFF, 65535);
     std::wstring expected = L"http://255.255.255.255:65535/", url;
     for (int i = 0; i < 255; ++i) expected += L"%E4%B8%AD";

@@ -69,8 +69,6 @@ TEST(Corpus, EveryFileParsesAsItsNameSays) {
         ++files;
     }
     EXPECT_GE(files, 50u);
-    Message none;
-    EXPECT_FALSE(ParseMessage(nullptr, 12, none));
 }
 
 // PTR answer; SRV, TXT and A in the additional section; names compressed against the first

@@ -46,21 +46,18 @@ TEST(ToTxtText, EndsEachStringAndTheListWithAZeroAndDropsWhatWouldMisread) {
         EXPECT_EQ(text, ToTxtText(strings));
 }
 
-// Each ill-formed part becomes one U+FFFD; a label turns its zeros into U+FFFD as well, as
-// they would cut the name.
+// Each ill-formed part becomes one U+FFFD; so do a label's zeros, which would cut the name.
 TEST(Utf8ToUtf16, ConvertsWellFormedTextAndReplacesEachIllFormedPart) {
     for (const auto& [utf8, utf16] : Rows<std::string, std::u16string>{
              {"\xc3\xa9\xe0\xa0\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf",
               u"\u00e9\u0800\uffff\U00010000\U0010FFFF"},
              {"\x7f\xc2\x80\xdf\xbf\xed\x9f\xbf\xee\x80\x80", u"\u007f\u0080\u07ff\ud7ff\ue000"},
              {"a\0b\xff"s, u"a\0b\ufffd"s},
-             // Overlong forms, surrogates (alone and as a pair), values over U+10FFFF: the
-             // lead byte starts nothing valid, so every byte is replaced.
+             // Overlong forms, surrogates, values over U+10FFFF: every byte is replaced.
              {"\xc0\xaf\xc1\xbf\xe0\x80\xaf\xf0\x80\x80\xaf", std::u16string(11, u'\ufffd')},
              {"\xed\xa0\x80\xed\xa0\xbd\xed\xb8\x80", std::u16string(9, u'\ufffd')},
              {"\xf4\x90\x80\x80\xf5\x80\x80\x80\xfe\xff", std::u16string(10, u'\ufffd')},
-             // Truncated sequences (one replacement for the valid start) and stray
-             // continuation bytes, within the text and at its end.
+             // Truncated sequences (one replacement) and stray continuation bytes.
              {"\xe2\x82" "A\xf0\x9f\xc3\xa9\x80\xbf" "a", u"\ufffdA\ufffd\u00e9\ufffd\ufffda"},
              {"x\xf0\x9f\x98", u"x\ufffd"}}) {
         EXPECT_EQ(utf16, Utf8ToUtf16(utf8)) << testing::PrintToString(utf8);
