@@ -2,6 +2,11 @@
 // parses "::{class ID}", binds to the folder and enumerates it. One line per item: its
 // display name, a tab and the URL of its Internet Shortcut (empty when none is given).
 // Exit code 0 when the folder was reached and enumerated.
+//   shell-list [--hold [--lock FILE]]
+// --hold keeps the folder, and so its DLLs, loaded as Explorer does once it has shown it:
+// after each listing a line "listed N", then one more listing per line read from stdin,
+// until stdin ends. --lock also keeps FILE open with no sharing, as a scanner might, so
+// that it can be neither written nor renamed.
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -9,6 +14,7 @@
 #include <isguids.h>
 
 #include <cstdio>
+#include <cwchar>
 
 #include "module/ComPtr.h"
 
@@ -39,21 +45,25 @@ void PrintUrl(IShellFolder* folder, PCUITEMID_CHILD item) {
     }
 }
 
-int List() {
+int Bind(ComPtr<IShellFolder>& folder) {
     ComPtr<IShellFolder> desktop;
     HRESULT hr = SHGetDesktopFolder(desktop.Put());
     if (FAILED(hr)) return Fail("SHGetDesktopFolder", hr);
     PIDLIST_RELATIVE folderId = nullptr;
     hr = desktop->ParseDisplayName(nullptr, nullptr, kFolderPath, nullptr, &folderId, nullptr);
     if (FAILED(hr)) return Fail("ParseDisplayName", hr);
-    ComPtr<IShellFolder> folder;
     hr = desktop->BindToObject(folderId, nullptr, IID_IShellFolder, folder.PutVoid());
     CoTaskMemFree(folderId);
     if (FAILED(hr)) return Fail("BindToObject", hr);
+    return 0;
+}
 
+// Prints the items; -1 when the folder could not be enumerated.
+int List(IShellFolder* folder) {
     ComPtr<IEnumIDList> items;
-    hr = folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items.Put());
-    if (FAILED(hr) || !items) return Fail("EnumObjects", hr);
+    HRESULT hr = folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items.Put());
+    if (FAILED(hr) || !items) return -Fail("EnumObjects", hr);
+    int count = 0;
     PITEMID_CHILD item = nullptr;
     while (items->Next(1, &item, nullptr) == S_OK) {
         STRRET name{};
@@ -62,18 +72,46 @@ int List() {
             StrRetToBufW(&name, item, text, MAX_PATH);
         PrintUtf8(text);
         std::fputs("\t", stdout);
-        PrintUrl(folder.Get(), item);
+        PrintUrl(folder, item);
         std::fputs("\n", stdout);
         CoTaskMemFree(item);
+        ++count;
     }
+    return count;
+}
+
+int Hold(IShellFolder* folder) {
+    char line[16];
+    do {
+        const int count = List(folder);
+        if (count < 0) return 1;
+        std::printf("listed %d\n", count);
+        std::fflush(stdout);
+    } while (std::fgets(line, sizeof(line), stdin));
     return 0;
+}
+
+int Run(int argc, wchar_t** argv) {
+    const bool hold = argc > 1 && std::wcscmp(argv[1], L"--hold") == 0;
+    HANDLE locked = INVALID_HANDLE_VALUE;
+    if (hold && argc > 3 && std::wcscmp(argv[2], L"--lock") == 0) {
+        locked = CreateFileW(argv[3], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
+        if (locked == INVALID_HANDLE_VALUE)
+            return Fail("CreateFile(--lock)", HRESULT_FROM_WIN32(GetLastError()));
+    }
+    ComPtr<IShellFolder> folder;
+    int status = Bind(folder);
+    if (status == 0) status = hold ? Hold(folder.Get()) : (List(folder.Get()) < 0 ? 1 : 0);
+    if (locked != INVALID_HANDLE_VALUE) CloseHandle(locked);
+    return status;
 }
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
     if (FAILED(CoInitialize(nullptr))) return Fail("CoInitialize", E_FAIL);
-    const int status = List();
+    const int status = Run(argc, argv);
     CoUninitialize();
     return status;
 }
