@@ -130,6 +130,8 @@ UninstPage instfiles
     Rename $R0 "$R0.old$R2"
     ${IfNot} ${Errors}
       StrCpy $R1 "$R0.old$R2"
+    ${Else}
+      SetErrors ; testing it cleared it
     ${EndIf}
   FunctionEnd
 !macroend
