@@ -8,6 +8,10 @@
 ; folder. On 32-bit Windows the i686 DLLs only. Silent use:
 ;   ZeroconfNeighborhood-VERSION-setup.exe /S [/ATTACH=thispc|desktop|none]
 ;   "...\uninstall.exe" /S
+; Explorer keeps the DLLs loaded once it has shown the folder: a DLL in use is renamed
+; aside (Windows lets a loaded image be renamed), the new one takes its name, and the old
+; one is deleted at the next restart; then the exit code is 3010. A DLL that can be
+; neither replaced nor renamed stops the install with exit code 4, nothing changed.
 Unicode true
 ManifestDPIAware true
 SetCompressor /SOLID lzma
@@ -48,6 +52,11 @@ Var Attach        ; thispc, desktop or none
 Var Dir64         ; the x86_64 DLLs' folder; empty on 32-bit Windows
 Var Dir32         ; the i686 DLLs' folder
 Var Regsvr32For32 ; the regsvr32 that loads 32-bit DLLs
+Var RestartNeeded ; 1 when a file in use is left to be deleted at the next restart
+Var Aside64Folder ; where each earlier DLL went aside during the install; empty when there
+Var Aside64Mdns   ; was none, or when it has been put back
+Var Aside32Folder
+Var Aside32Mdns
 Var RadioThisPc
 Var RadioDesktop
 Var RadioNone
@@ -105,9 +114,60 @@ UninstPage instfiles
   !insertmacro DeleteKeyInEveryView "${EXPLORER_KEY}\Desktop\NameSpace\${CLSID}"
 !macroend
 
+; Renames the file $R0 aside, to the first free name $R0.oldN, given in $R1; $R1 is empty
+; when there is no such file, and the error flag is set when it cannot be renamed.
+!macro MoveAsideFunction UN
+  Function ${UN}MoveAside
+    StrCpy $R1 ""
+    ClearErrors
+    ${IfNot} ${FileExists} $R0
+      Return
+    ${EndIf}
+    StrCpy $R2 1
+    ${While} ${FileExists} "$R0.old$R2"
+      IntOp $R2 $R2 + 1
+    ${EndWhile}
+    Rename $R0 "$R0.old$R2"
+    ${IfNot} ${Errors}
+      StrCpy $R1 "$R0.old$R2"
+    ${Else}
+      SetErrors ; testing it cleared it
+    ${EndIf}
+  FunctionEnd
+!macroend
+!insertmacro MoveAsideFunction ""
+!insertmacro MoveAsideFunction "un."
+
+; Deletes the file $R0. One in use is deleted at the next restart, under another name, so
+; that a version installed before then keeps its files.
+!macro RemoveFileFunction UN
+  Function ${UN}RemoveFile
+    Delete $R0
+    ${If} ${FileExists} $R0
+      Call ${UN}MoveAside
+      ${If} $R1 == ""
+        StrCpy $R1 $R0
+      ${EndIf}
+      Delete /REBOOTOK $R1
+      DetailPrint "$R0 is in use: it is deleted when Windows restarts"
+      StrCpy $RestartNeeded 1
+    ${EndIf}
+  FunctionEnd
+!macroend
+!insertmacro RemoveFileFunction ""
+!insertmacro RemoveFileFunction "un."
+
+; A folder that still holds files in use goes at the next restart, after them.
+!macro RemoveFolder DIR
+  RMDir "${DIR}"
+  ${If} ${FileExists} "${DIR}\*.*"
+    RMDir /REBOOTOK "${DIR}"
+  ${EndIf}
+!macroend
+
 ; Unregisters both DLLs and removes every file, the class keys and the uninstall entry.
 ; A DLL that cannot be loaded any more cannot unregister itself: its class keys go anyway.
-!macro RemoveEverything
+!macro RemoveEverything UN
   ${If} $Dir64 != ""
   ${AndIf} ${FileExists} "$Dir64\ZeroconfNeighborhood.dll"
     !insertmacro ExecNative '"$WINDIR\System32\regsvr32.exe" /s /u "$Dir64\ZeroconfNeighborhood.dll"'
@@ -117,16 +177,33 @@ UninstPage instfiles
   ${EndIf}
   !insertmacro DeleteKeyInEveryView "${CLASS_KEY}"
   !insertmacro Detach
-  ${If} $Dir64 != ""
-    Delete "$Dir64\ZeroconfNeighborhood.dll"
-    Delete "$Dir64\mDNS.dll"
-  ${EndIf}
-  Delete "$Dir32\ZeroconfNeighborhood.dll"
-  Delete "$Dir32\mDNS.dll"
+  !insertmacro ForEachDll RemoveDll "${UN}"
   Delete "$INSTDIR\uninstall.exe"
-  RMDir "$Dir32"
-  RMDir "$INSTDIR"
+  !insertmacro RemoveFolder "$Dir32"
+  !insertmacro RemoveFolder "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+!macroend
+!macro RemoveDll DLL ASIDE UN
+  StrCpy $R0 "${DLL}"
+  Call ${UN}RemoveFile
+!macroend
+
+; Expands MACRO DLL ASIDE ARGUMENT for each installed DLL and the variable that holds where
+; it went aside.
+!macro ForEachDll MACRO ARGUMENT
+  ${If} $Dir64 != ""
+    !insertmacro ${MACRO} "$Dir64\ZeroconfNeighborhood.dll" $Aside64Folder "${ARGUMENT}"
+    !insertmacro ${MACRO} "$Dir64\mDNS.dll" $Aside64Mdns "${ARGUMENT}"
+  ${EndIf}
+  !insertmacro ${MACRO} "$Dir32\ZeroconfNeighborhood.dll" $Aside32Folder "${ARGUMENT}"
+  !insertmacro ${MACRO} "$Dir32\mDNS.dll" $Aside32Mdns "${ARGUMENT}"
+!macroend
+
+!macro SayRestartNeeded
+  ${If} $RestartNeeded == 1
+    DetailPrint "Restart Windows to finish: programs that have the folder open keep the earlier version until then"
+    SetErrorLevel 3010
+  ${EndIf}
 !macroend
 
 !macro TellTheShell
@@ -205,22 +282,88 @@ Function RegistrationFailed
   DetailPrint "Registering $R0 failed (regsvr32 exit code $0); taking everything back"
   ; A folder that is the current directory cannot be removed.
   SetOutPath "$TEMP"
-  !insertmacro RemoveEverything
+  !insertmacro RemoveEverything ""
   !insertmacro TellTheShell
   MessageBox MB_ICONSTOP "${PRODUCT} could not be registered: regsvr32 failed on$\r$\n$R0$\r$\n(exit code $0). Nothing was installed." /SD IDOK
   SetErrorLevel 3
   Quit
 FunctionEnd
 
+!macro PutBack DLL ASIDE UNUSED
+  Delete "${DLL}.new"
+  ${If} ${ASIDE} != ""
+    Delete "${DLL}"
+    Rename ${ASIDE} "${DLL}"
+    StrCpy ${ASIDE} ""
+  ${EndIf}
+!macroend
+; A DLL that could be neither written nor renamed ($R0) stops the install: every file goes
+; back as it was, and the earlier version stays installed.
+Function ReplacingFailed
+  DetailPrint "$R0 could be neither written nor renamed; putting the installed files back"
+  !insertmacro ForEachDll PutBack ""
+  ; The folders go only when this install made them.
+  SetOutPath "$TEMP"
+  RMDir "$Dir32"
+  ${If} $Dir64 != ""
+    RMDir "$Dir64"
+  ${EndIf}
+  MessageBox MB_ICONSTOP "${PRODUCT} could not be installed: $R0 could be neither written nor renamed (a program holds it open). Nothing was changed: close that program, or restart Windows, and run setup again." /SD IDOK
+  SetErrorLevel 4
+  Quit
+FunctionEnd
+
+; Each new DLL is written beside the installed one first, as DLL.new.
+!macro WriteNew SOURCE_DIR DIR NAME
+  ClearErrors
+  File "/oname=${NAME}.new" "${SOURCE_DIR}/${NAME}"
+  ${If} ${Errors}
+    StrCpy $R0 "${DIR}\${NAME}.new"
+    Call ReplacingFailed
+  ${EndIf}
+!macroend
+; Then every installed one goes aside: a loaded DLL cannot be overwritten, but renamed.
+!macro SetAside DLL ASIDE UNUSED
+  StrCpy $R0 "${DLL}"
+  Call MoveAside
+  StrCpy ${ASIDE} $R1
+  ${If} ${Errors}
+    Call ReplacingFailed
+  ${EndIf}
+!macroend
+; Then the new ones take their names.
+!macro PutInPlace DLL ASIDE UNUSED
+  ClearErrors
+  Rename "${DLL}.new" "${DLL}"
+  ${If} ${Errors}
+    StrCpy $R0 "${DLL}"
+    Call ReplacingFailed
+  ${EndIf}
+!macroend
+; Last the earlier ones go, or, where a program still has one loaded, at the next restart.
+!macro DeleteAside DLL ASIDE UNUSED
+  ${If} ${ASIDE} != ""
+    Delete /REBOOTOK ${ASIDE}
+    ${If} ${FileExists} ${ASIDE}
+      DetailPrint "${DLL} is in use: the new version is in place, the one in use (${ASIDE}) is deleted when Windows restarts"
+      StrCpy $RestartNeeded 1
+    ${EndIf}
+  ${EndIf}
+!macroend
+
 Section "Install"
+  SetOverwrite try
   ${If} $Dir64 != ""
     SetOutPath "$Dir64"
-    File "${X86_64_DIR}/ZeroconfNeighborhood.dll"
-    File "${X86_64_DIR}/mDNS.dll"
+    !insertmacro WriteNew "${X86_64_DIR}" "$Dir64" ZeroconfNeighborhood.dll
+    !insertmacro WriteNew "${X86_64_DIR}" "$Dir64" mDNS.dll
   ${EndIf}
   SetOutPath "$Dir32"
-  File "${I686_DIR}/ZeroconfNeighborhood.dll"
-  File "${I686_DIR}/mDNS.dll"
+  !insertmacro WriteNew "${I686_DIR}" "$Dir32" ZeroconfNeighborhood.dll
+  !insertmacro WriteNew "${I686_DIR}" "$Dir32" mDNS.dll
+  !insertmacro ForEachDll SetAside ""
+  !insertmacro ForEachDll PutInPlace ""
+  !insertmacro ForEachDll DeleteAside ""
 
   ${If} $Dir64 != ""
     !insertmacro ExecNative '"$WINDIR\System32\regsvr32.exe" /s "$Dir64\ZeroconfNeighborhood.dll"'
@@ -259,6 +402,7 @@ Section "Install"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   !insertmacro TellTheShell
+  !insertmacro SayRestartNeeded
 SectionEnd
 
 Function un.onInit
@@ -266,6 +410,14 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
-  !insertmacro RemoveEverything
+  !insertmacro RemoveEverything "un."
   !insertmacro TellTheShell
+  !insertmacro SayRestartNeeded
+  ; This runs as a copy of the uninstaller in a temporary folder of its own, which leaves
+  ; the copy to be deleted at the next restart: the folder goes then too.
+  ${GetFileName} "$EXEDIR" $R0
+  StrCpy $R0 $R0 4
+  ${If} $R0 == "~nsu"
+    RMDir /REBOOTOK "$EXEDIR"
+  ${EndIf}
 SectionEnd

@@ -2,10 +2,15 @@
 // shell namespace as Explorer does, and lists what one enumeration finds:
 //   neighborhood-host [path\to\ZeroconfNeighborhood.dll]
 //   neighborhood-host --shell
+//   neighborhood-host --hold [--lock FILE]
 // What Explorer would show: a header, then one line per item with its "Name" column, its
 // display name and the URL that opening it would open, then its address, port and stored
 // path. Exit code 0 when the folder was enumerated and, when this program loaded the DLL,
 // everything was released and the DLL agreed to unload.
+// --hold keeps the folder reached through the shell, and so its DLLs, loaded as Explorer
+// does once it has shown it: after each listing a line "listed N", then one more listing
+// per line read from stdin, until stdin ends. --lock also keeps FILE open with no sharing,
+// as a scanner might, so that it can be neither written nor renamed.
 #include <windows.h>
 #include <shlobj.h>
 #include <intshcut.h>
@@ -73,7 +78,7 @@ void PrintItem(IShellFolder2* folder, LPCITEMIDLIST item) {
                  address & 0xFF, service->address.port, service->path);
 }
 
-int ListItems(IShellFolder2* folder) {
+int ListItems(IShellFolder2* folder, int& count) {
     const DWORD started = GetTickCount();
     ComPtr<IEnumIDList> items;
     HRESULT hr = folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items.Put());
@@ -82,10 +87,12 @@ int ListItems(IShellFolder2* folder) {
                  static_cast<unsigned long>(GetTickCount() - started));
 
     std::wprintf(L"%ls\tdisplay name\tURL\taddress\tport\tpath\n", ColumnText(folder, nullptr).c_str());
+    count = 0;
     LPITEMIDLIST item = nullptr;
     while ((hr = items->Next(1, &item, nullptr)) == S_OK) {
         PrintItem(folder, item);
         CoTaskMemFree(item);
+        ++count;
     }
     if (FAILED(hr)) return Fail("Next", hr);
     return 0;
@@ -107,11 +114,12 @@ int ListFromDll(HMODULE dll) {
     hr = persist->QueryInterface(IID_IShellFolder2, folder.PutVoid());
     if (FAILED(hr)) return Fail("QueryInterface(IShellFolder2)", hr);
 
-    return ListItems(folder.Get());
+    int count = 0;
+    return ListItems(folder.Get(), count);
 }
 
 // The class as the registry names it, parsed and bound by the desktop.
-int ListThroughShell() {
+int BindThroughShell(ComPtr<IShellFolder2>& folder) {
     ComPtr<IShellFolder> desktop;
     HRESULT hr = SHGetDesktopFolder(desktop.Put());
     if (FAILED(hr)) return Fail("SHGetDesktopFolder", hr);
@@ -120,11 +128,38 @@ int ListThroughShell() {
     PIDLIST_RELATIVE id = nullptr;
     hr = desktop->ParseDisplayName(nullptr, nullptr, path, nullptr, &id, nullptr);
     if (FAILED(hr)) return Fail("ParseDisplayName", hr);
-    ComPtr<IShellFolder2> folder;
     hr = desktop->BindToObject(id, nullptr, IID_IShellFolder2, folder.PutVoid());
     CoTaskMemFree(id);
     if (FAILED(hr)) return Fail("BindToObject", hr);
-    return ListItems(folder.Get());
+    return 0;
+}
+
+int ListThroughShell() {
+    ComPtr<IShellFolder2> folder;
+    int count = 0;
+    return BindThroughShell(folder) != 0 ? 1 : ListItems(folder.Get(), count);
+}
+
+int Hold(const wchar_t* lockedPath) {
+    HANDLE locked = INVALID_HANDLE_VALUE;
+    if (lockedPath) {
+        locked = CreateFileW(lockedPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (locked == INVALID_HANDLE_VALUE)
+            return Fail("CreateFile(--lock)", HRESULT_FROM_WIN32(GetLastError()));
+    }
+    ComPtr<IShellFolder2> folder;
+    int result = BindThroughShell(folder);
+    char line[16];
+    while (result == 0) {
+        int count = 0;
+        result = ListItems(folder.Get(), count);
+        if (result != 0) break;
+        std::wprintf(L"listed %d\n", count);
+        std::fflush(stdout);
+        if (!std::fgets(line, sizeof(line), stdin)) break;
+    }
+    if (locked != INVALID_HANDLE_VALUE) CloseHandle(locked);
+    return result;
 }
 
 // Loads the DLL itself, lists, and asks whether everything was released.
@@ -145,8 +180,13 @@ int wmain(int argc, wchar_t** argv) {
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (FAILED(hr)) return Fail("CoInitializeEx", hr);
     const wchar_t* argument = argc > 1 ? argv[1] : L"ZeroconfNeighborhood.dll";
-    const int result =
-        std::wcscmp(argument, L"--shell") == 0 ? ListThroughShell() : ListLoadedDll(argument);
+    int result = 0;
+    if (std::wcscmp(argument, L"--shell") == 0)
+        result = ListThroughShell();
+    else if (std::wcscmp(argument, L"--hold") == 0)
+        result = Hold(argc > 3 && std::wcscmp(argv[2], L"--lock") == 0 ? argv[3] : nullptr);
+    else
+        result = ListLoadedDll(argument);
     CoUninitialize();
     std::fflush(stdout);
     return result;
