@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mdns/wire/Names.h"
+#include "mdns/wire/TxtText.h"
 #include "mdns/wire/Utf.h"
 
 namespace mdns {
@@ -36,7 +37,7 @@ Browser::~Browser() { Shut(); }
 
 bool Browser::OnOwnThread() const { return m_threadId.load() == GetCurrentThreadId(); }
 
-DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
+DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain, bool follow) {
     std::lock_guard<std::mutex> guard(m_stateLock);
     if (m_state != State::kCreated) return kDNSBadStateErr;
     wire::Name service;
@@ -56,6 +57,7 @@ DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
     m_start = Clock::now();
     m_type = type;
     m_domain = domain;
+    m_follow = follow;
     // A thread of the system's own, not of the C++ library's, whose start and end take
     // several more round trips to Wine's server: each costs milliseconds on a loaded machine,
     // on the way into and out of the folder's half-second browse.
@@ -122,6 +124,7 @@ bool Browser::Prepare() {
         std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
         m_search = std::make_unique<Search>(std::move(m_service), m_start, socket->OnMdnsPort(),
                                             &m_cache.records);
+        if (m_follow) m_search->Follow();
     }
     // Published under the state lock, so that a stop from now on wakes the thread through it
     // and one before is seen in m_stopping.
@@ -169,7 +172,14 @@ void Browser::Serve() {
         }
         for (const ResolvedInstance& instance : m_search->TakeResolved(now)) {
             if (m_stopping) break;
-            Deliver(instance);
+            Deliver(kDNSBrowserEventTypeResolved, instance);
+        }
+        for (std::u16string& name : m_search->TakeRemoved(now)) {
+            if (m_stopping) break;
+            ResolvedInstance removed;
+            removed.name = std::move(name);
+            removed.txtText = wire::ToTxtText({});
+            Deliver(kDNSBrowserEventTypeRemoved, removed);
         }
         if (m_stopping) break;
         reading = readOne();
@@ -190,7 +200,7 @@ void Browser::Serve() {
     }
 }
 
-void Browser::Deliver(const ResolvedInstance& instance) {
+void Browser::Deliver(uint32_t type, const ResolvedInstance& instance) {
     const std::wstring name(instance.name.begin(), instance.name.end());
     ResolvedServiceData data{};
     data.name = name.c_str();
@@ -203,7 +213,7 @@ void Browser::Deliver(const ResolvedInstance& instance) {
     data.address.ipv4Address = instance.ipv4;
     data.address.port = instance.port;
     data.txt = instance.txtText.c_str();
-    const BrowserEvent event{kDNSBrowserEventTypeResolved, &data};
+    const BrowserEvent event{type, &data};
     std::lock_guard<std::mutex> delivery(m_deliveryLock);
     if (m_stopping) return;
     m_callback(m_context, m_handle, 0, &event);

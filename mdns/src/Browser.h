@@ -31,7 +31,8 @@ public:
     Browser& operator=(const Browser&) = delete;
     ~Browser();
 
-    DNSStatus Start(const wchar_t* type, const wchar_t* domain);
+    // `follow`: the search runs as a watch (Search::Follow).
+    DNSStatus Start(const wchar_t* type, const wchar_t* domain, bool follow);
     DNSStatus Stop();
     // Stops and joins the thread; no event is delivered once it returns. Refused
     // (kDNSBadStateErr) on the browser's own thread, from within its callback.
@@ -47,7 +48,7 @@ private:
     void Serve();
     // Ends the thread's wait; m_stateLock held.
     void Wake();
-    void Deliver(const ResolvedInstance& instance);
+    void Deliver(uint32_t type, const ResolvedInstance& instance);
 
     const DNSBrowserCallBack m_callback;
     void* const m_context;
@@ -70,6 +71,7 @@ private:
     std::unique_ptr<Search> m_search;
     std::wstring m_type;
     std::wstring m_domain;
+    bool m_follow = false;
 };
 
 }  // namespace mdns

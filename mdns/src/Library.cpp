@@ -102,14 +102,14 @@ MDNS_API DNSStatus MDNS_CALL DNSBrowserCreateW(DNSFlags, DNSBrowserCallBack call
     });
 }
 
-MDNS_API DNSStatus MDNS_CALL DNSBrowserStartServiceSearchW(DNSBrowserRef browser, DNSFlags,
+MDNS_API DNSStatus MDNS_CALL DNSBrowserStartServiceSearchW(DNSBrowserRef browser, DNSFlags flags,
                                                            const wchar_t* type,
                                                            const wchar_t* domain) {
     return Guarded([&]() -> DNSStatus {
         const auto found = FindBrowser(browser);
         if (!found) return kDNSBadReferenceErr;
         if (!type || !domain) return kDNSBadParamErr;
-        return found->Start(type, domain);
+        return found->Start(type, domain, (flags & kDNSBrowserFlagFollow) != 0);
     });
 }
 
