@@ -11,8 +11,6 @@
 namespace {
 
 constexpr DWORD kBrowseMilliseconds = 500;
-const wchar_t kServiceType[] = L"_http._tcp";
-const wchar_t kServiceDomain[] = L".local";
 const wchar_t kDefaultPath[] = L"/";
 
 bool IsPathKey(const char* key, size_t length) {
@@ -27,6 +25,9 @@ bool IsPathKey(const char* key, size_t length) {
 }
 
 }  // namespace
+
+const wchar_t kServiceType[] = L"_http._tcp";
+const wchar_t kServiceDomain[] = L".local";
 
 std::wstring ExtractTxtPath(const char* txt) {
     std::wstring path(kDefaultPath);
