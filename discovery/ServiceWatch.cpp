@@ -74,6 +74,7 @@ ULONG ServiceWatch::Release() {
 }
 
 bool ServiceWatch::Serves(HWND window) const {
+    if (m_started && window == m_listedFor) return true;
     return window && (window == m_owner || window == m_view || (m_owner && IsChild(m_owner, window)));
 }
 
@@ -89,7 +90,7 @@ void ServiceWatch::BeginEnumeration() {
     m_changes.BeginEnumeration(m_outgoing);
 }
 
-void ServiceWatch::EndEnumeration(const std::vector<LPITEMIDLIST>& listed) {
+void ServiceWatch::EndEnumeration(HWND window, const std::vector<LPITEMIDLIST>& listed) {
     try {
         std::vector<ServiceState> states;
         for (LPITEMIDLIST item : listed) states.push_back(StateOf(item));
@@ -113,6 +114,7 @@ void ServiceWatch::EndEnumeration(const std::vector<LPITEMIDLIST>& listed) {
             }
             CloseHandle(thread);
             m_started = true;
+            m_listedFor = window;
         }
     } catch (const std::bad_alloc&) {
         // No memory for the listing: the view stays as it is, untold.

@@ -32,16 +32,17 @@ public:
     ULONG AddRef();
     ULONG Release();
 
-    // Whether an enumeration for `window` belongs to this watch's view: its owner window or
-    // a window inside it (the view's own, which the platform's view passes).
+    // Whether an enumeration for `window` belongs to this watch's view: the window its
+    // first listing came for, its owner window or a window inside it (the view's own).
     bool Serves(HWND window) const;
+    bool Started() const { return m_started; }
     bool Ended() const { return m_ended; }
     PCIDLIST_ABSOLUTE Folder() const { return m_folder; }
 
-    // The view enumerates (shell's thread): what it lists replaces what it had. The first
-    // listing starts the watch.
+    // The view enumerates through `window` (shell's thread): what it lists replaces what
+    // it had. The first listing starts the watch.
     void BeginEnumeration();
-    void EndEnumeration(const std::vector<LPITEMIDLIST>& listed);
+    void EndEnumeration(HWND window, const std::vector<LPITEMIDLIST>& listed);
     // The view's own window, when the view says which it is; watched from then on.
     void SetViewWindow(HWND view);
     // Nothing is told from now on; the thread ends soon after, by itself.
@@ -71,4 +72,5 @@ private:
     ViewChanges m_changes;
     std::vector<ViewChange> m_outgoing;
     bool m_started = false;
+    HWND m_listedFor = nullptr;  // the window of the first listing
 };

@@ -17,13 +17,13 @@ void CShellFolder::ServeView(ServiceWatch* watch) {
         m_watches.push_back(watch);
         watch->AddRef();
     } catch (const std::bad_alloc&) {
-        // No room to keep it: the view is served without a watch of the folder's; its
-        // callback still ends it with the window.
+        // No room to keep it: the watch still ends with its window, not with the folder.
     }
 }
 
 // The watch of the view that enumerates through `window`, with a reference; else the latest
-// one still running, as a host may enumerate for its view with no window or another.
+// one not started, as a view may enumerate with no window or one of its own. Another
+// caller's enumeration (a tree looking for subfolders) changes no watch's baseline.
 ServiceWatch* CShellFolder::WatchFor(HWND window) {
     ServiceWatch* found = nullptr;
     for (ServiceWatch* watch : m_watches) {
@@ -32,7 +32,7 @@ ServiceWatch* CShellFolder::WatchFor(HWND window) {
             found = watch;
             break;
         }
-        found = watch;
+        if (!watch->Started()) found = watch;
     }
     if (found) found->AddRef();
     return found;

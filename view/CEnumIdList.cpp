@@ -28,7 +28,7 @@ STDMETHODIMP CShellFolder::EnumObjects(HWND owner, SHCONTF, IEnumIDList** out) {
     enumerator->BrowseServices();
     if (watch) {
         static const ItemList kNothing;
-        watch->EndEnumeration(enumerator->m_pList ? *enumerator->m_pList : kNothing);
+        watch->EndEnumeration(owner, enumerator->m_pList ? *enumerator->m_pList : kNothing);
         watch->Release();
     }
     enumerator->AddRef();

@@ -91,9 +91,12 @@ TEST(ServiceWatch, TellsTheViewAndEndsWithItsWindowOrTheFolder) {
     ComPtr<IPersistFolder> persist;
     ASSERT_EQ(S_OK, folder->QueryInterface(IID_IPersistFolder, persist.PutVoid()));
     ASSERT_EQ(S_OK, persist->Initialize(reinterpret_cast<PCIDLIST_ABSOLUTE>(kFolderList)));
-    const HWND window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    // A message-only window: the view's owner, without a display.
+    const HWND window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
     const std::vector<std::wstring> oneView = {L"-A:80", L"+C:80", L"~B:81"};
     for (const HWND owner : {window, HWND{}}) {
+        SCOPED_TRACE(owner ? "the view with a window" : "the view without");
         void* view = nullptr;
         ASSERT_EQ(S_OK, folder->CreateViewObject(owner, IID_IShellView, &view));
         IEnumIDList* items = nullptr;
