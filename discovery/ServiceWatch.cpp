@@ -192,7 +192,12 @@ void ServiceWatch::Tell(const ViewChange& change) const {
     switch (change.kind) {
     case ViewChange::kCreate: g_changeNotify(SHCNE_CREATE, SHCNF_IDLIST, to.Get(), nullptr); break;
     case ViewChange::kDelete: g_changeNotify(SHCNE_DELETE, SHCNF_IDLIST, from.Get(), nullptr); break;
-    case ViewChange::kRename: g_changeNotify(SHCNE_RENAMEITEM, SHCNF_IDLIST, from.Get(), to.Get()); break;
+    case ViewChange::kRename:
+        // As the old item going and the new one coming: Wine's view, told of a rename,
+        // may keep the old item (and its URL) under the new name.
+        g_changeNotify(SHCNE_DELETE, SHCNF_IDLIST, from.Get(), nullptr);
+        g_changeNotify(SHCNE_CREATE, SHCNF_IDLIST, to.Get(), nullptr);
+        break;
     }
 }
 

@@ -23,7 +23,7 @@ extern ChangeNotifyFunction g_changeNotify;
 class ServiceWatch {
 public:
     // The events that a view registers for; the changes it is told are of these only.
-    static constexpr LONG kEvents = SHCNE_CREATE | SHCNE_DELETE | SHCNE_RENAMEITEM;
+    static constexpr LONG kEvents = SHCNE_CREATE | SHCNE_DELETE;
 
     // A watch, with one reference, for the view made for `owner` (may be null) of the folder
     // at `folder` (copied; when null, nothing can be told and no thread is started). Null
