@@ -11,8 +11,6 @@
 namespace {
 
 constexpr DWORD kBrowseMilliseconds = 500;
-const wchar_t kServiceType[] = L"_http._tcp";
-const wchar_t kServiceDomain[] = L".local";
 // The link, and beside it the DNS domains the machine is configured with, in the same window.
 constexpr DNSFlags kSearchFlags = kDNSBrowserFlagAutoResolve | kDNSBrowserFlagConfiguredDomains;
 const wchar_t kDefaultPath[] = L"/";
@@ -29,6 +27,9 @@ bool IsPathKey(const char* key, size_t length) {
 }
 
 }  // namespace
+
+const wchar_t kServiceType[] = L"_http._tcp";
+const wchar_t kServiceDomain[] = L".local";
 
 std::wstring ExtractTxtPath(const char* txt) {
     std::wstring path(kDefaultPath);

@@ -48,6 +48,7 @@ HRESULT CShellFolder::PostConstruct() {
 }
 
 void CShellFolder::PreDestroy() {
+    EndWatches();
     if (m_bWinsockStarted) WSACleanup();
     if (m_pidl) m_pMalloc->Free(m_pidl);
 }

@@ -5,8 +5,12 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <vector>
+
 #include "module/CComObject.h"
 #include "module/ComPtr.h"
+
+class ServiceWatch;
 
 // {7AB84743-C00F-461C-A671-C7D161463E51}
 extern const CLSID CLSID_ShellFolder;
@@ -23,7 +27,7 @@ public:
     // Start-up: the shell's allocator and one start of the sockets library, which the
     // address formatting of service URLs needs.
     HRESULT PostConstruct();
-    // Ends the sockets start and frees the folder's own ID list.
+    // Ends the sockets start, the watches of its views and frees the folder's own ID list.
     void PreDestroy();
 
     // IShellFolder
@@ -77,4 +81,11 @@ protected:
     // Where the shell put the folder, allocated with m_pMalloc; hosts that were handed
     // the folder as an object ask it back.
     PIDLIST_ABSOLUTE m_pidl = nullptr;
+
+    // One watch per view served (ServiceWatch, discovery/), a reference each; the
+    // definitions are in folder/CShellFolderWatches.cpp.
+    void ServeView(ServiceWatch* watch);
+    ServiceWatch* WatchFor(HWND window);
+    void EndWatches();
+    std::vector<ServiceWatch*> m_watches;
 };

@@ -44,9 +44,12 @@ struct Session {
     Clock::time_point now = Clock::time_point() + std::chrono::hours(1);
     std::unique_ptr<Search> search;
     std::set<std::u16string> reported;
+    bool followed = false;  // a watch's search: reports changes and departures
 
-    void StartSearch() {
+    void StartSearch(bool follow) {
         search = std::make_unique<Search>(kService, now, true, &cache);
+        if (follow) search->Follow();
+        followed = follow;
         reported.clear();
     }
 
@@ -60,7 +63,12 @@ struct Session {
             Require(instance.ttl > 0);  // nothing expired or said goodbye to
             Require(instance.txtText.size() >= 1 && instance.txtText.back() == '\0');
             std::u16string folded;
-            if (FoldedName(instance.name, folded)) Require(reported.insert(folded).second);
+            if (FoldedName(instance.name, folded)) Require(reported.insert(folded).second || followed);
+        }
+        // Only what was reported leaves, once.
+        for (const std::u16string& name : search->TakeRemoved(now)) {
+            std::u16string folded;
+            if (FoldedName(name, folded)) Require(reported.erase(folded) == 1);
         }
         Require(search->HeldInstances() <= Search::kMaxInstances);
         Require(search->NextWakeup() > now || search->NextWakeup() == now);
@@ -78,12 +86,12 @@ struct Session {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Session session;
-    session.StartSearch();
+    session.StartSearch(size > 0 && (data[0] & 0x80));
     size_t at = 0;
     while (at < size) {
         const uint8_t op = data[at++] % 4;
         if (op >= 2) {
-            if (op == 3) session.StartSearch();
+            if (op == 3) session.StartSearch((at & 1) != 0);
             session.Turn();
         } else {
             if (size - at < 2) break;

@@ -1,5 +1,5 @@
 // The callback of the platform's folder view: it answers the view's notifications and
-// holds nothing, so it lives exactly as long as the view keeps it.
+// holds only its view's watch, so it lives exactly as long as the view keeps it.
 #pragma once
 
 #include <windows.h>
@@ -7,11 +7,18 @@
 
 #include "module/CComObject.h"
 
+class ServiceWatch;
+
 class CShellViewCB : public IShellFolderViewCB, public CComObjectRootEx {
 public:
     static const InterfaceMapEntry* InterfaceMap();
+    void PreDestroy();
 
-    STDMETHODIMP MessageSFVCB(UINT message, WPARAM, LPARAM) override;
+    // A view that says when its window comes and goes, and asks what to listen to, has its
+    // watch follow the window and is told of the watch's changes.
+    STDMETHODIMP MessageSFVCB(UINT message, WPARAM first, LPARAM second) override;
+
+    ServiceWatch* m_watch = nullptr;  // a reference, or none
 };
 
 // The platform call that builds the folder view; tests replace it to make it fail.

@@ -39,18 +39,38 @@ enum {
     kDNSNetworkErr = -65543        /* no socket could be had */
 };
 
-/* Flags of DNSBrowserStartServiceSearchW: resolve every instance found and report it
-   with one kDNSBrowserEventTypeResolved event; and, with ConfiguredDomains, also browse
-   for the type in the unicast DNS browse domains that the machine's DNS configuration
-   names (its domains' and networks' lb._dns-sd._udp and db._dns-sd._udp, at most 8), asked
-   of its DNS servers. Such a service's event carries its browse domain (L"corp.example");
-   a service found both ways (same instance name, address and port) is reported once. */
-enum { kDNSBrowserFlagAutoResolve = 2, kDNSBrowserFlagConfiguredDomains = 4 };
+/* Flags of DNSBrowserStartServiceSearchW.
+   kDNSBrowserFlagAutoResolve: resolve every instance found and report it with one
+   kDNSBrowserEventTypeResolved event.
+   kDNSBrowserFlagConfiguredDomains, with it: also browse for the type in the unicast DNS
+   browse domains that the machine's DNS configuration names (its domains' and networks'
+   lb._dns-sd._udp and db._dns-sd._udp, at most 8), asked of its DNS servers, while the
+   search runs. Such a service's event carries its browse domain (L"corp.example"); a
+   service found both ways (same instance name, address, port and TXT text) is reported
+   once.
+   kDNSBrowserFlagFollow, with it: a watch that runs until stopped. It keeps querying as
+   RFC 6762 §5.2 asks (the second query after a second, each interval twice the one
+   before, up to an hour), refreshes at 80-95% of their TTL the records of the services
+   it reported (and of no others), and reports after the first event of a service:
+   - kDNSBrowserEventTypeResolved again, with the whole record, when its address, port or
+     TXT text changed: a resolved event for a name already reported is a change;
+   - kDNSBrowserEventTypeRemoved once when it left: a goodbye not taken back within a
+     second, one of its records (PTR, SRV, its host's address) expired, or its host
+     answered the browse without it and it stayed silent for a second when asked by name.
+   A service reported after its removal is new again. What a flood of instances costs is
+   bounded as for any search. */
+enum {
+    kDNSBrowserFlagAutoResolve = 2,
+    kDNSBrowserFlagConfiguredDomains = 4,
+    kDNSBrowserFlagFollow = 8
+};
 
-/* Event types; callers act on kDNSBrowserEventTypeResolved only. */
+/* Event types. kDNSBrowserEventTypeRemoved carries a ResolvedServiceData whose name,
+   type and domain are set, whose address is zero and whose txt is empty. */
 enum {
     kDNSBrowserEventTypeRelease = 1,
-    kDNSBrowserEventTypeResolved = 30
+    kDNSBrowserEventTypeResolved = 30,
+    kDNSBrowserEventTypeRemoved = 31
 };
 
 /* The 20-byte address of a resolved service. ipv4Address and port are numbers in

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mdns/wire/Names.h"
+#include "mdns/wire/TxtText.h"
 #include "mdns/wire/Utf.h"
 
 namespace mdns {
@@ -60,6 +61,7 @@ DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain, DNSFlags fl
     m_start = Clock::now();
     m_type = type;
     m_domain = domain;
+    m_follow = (flags & kDNSBrowserFlagFollow) != 0;
     // A thread of the system's own, not of the C++ library's, whose start and end take
     // several more round trips to Wine's server: each costs milliseconds on a loaded machine,
     // on the way into and out of the folder's half-second browse.
@@ -135,6 +137,7 @@ bool Browser::Prepare() {
         std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
         m_search = std::make_unique<Search>(std::move(m_service), m_start, socket->OnMdnsPort(),
                                             &m_cache.records);
+        if (m_follow) m_search->Follow();
     }
     // Published under the state lock, so that a stop from now on wakes the thread through it
     // and one before is seen in m_stopping.
@@ -182,7 +185,14 @@ void Browser::Serve() {
         }
         for (const ResolvedInstance& instance : m_search->TakeResolved(now)) {
             if (m_stopping) break;
-            Deliver(instance, m_domain);
+            Deliver(kDNSBrowserEventTypeResolved, instance, m_domain);
+        }
+        for (std::u16string& name : m_search->TakeRemoved(now)) {
+            if (m_stopping) break;
+            ResolvedInstance removed;
+            removed.name = std::move(name);
+            removed.txtText = wire::ToTxtText({});
+            Deliver(kDNSBrowserEventTypeRemoved, removed, m_domain);
         }
         if (m_stopping) break;
         reading = readOne();
@@ -205,25 +215,28 @@ void Browser::Serve() {
 
 void Browser::DeliverUnicast(void* browser, const UnicastResolved& resolved) {
     const std::u16string domain = wire::Utf8ToUtf16(resolved.domain);
-    static_cast<Browser*>(browser)->Deliver(resolved.instance,
+    static_cast<Browser*>(browser)->Deliver(kDNSBrowserEventTypeResolved, resolved.instance,
                                             std::wstring(domain.begin(), domain.end()));
 }
 
-void Browser::Deliver(const ResolvedInstance& instance, const std::wstring& domain) {
+void Browser::Deliver(uint32_t type, const ResolvedInstance& instance,
+                      const std::wstring& domain) {
     const std::wstring name(instance.name.begin(), instance.name.end());
     // One item per service: the same instance found on the link and in a DNS domain (a
-    // proxy republishing the link) shares its label, address and port.
-    // A name holds no zero unit: the two zero bytes end it.
-    std::string seen;
+    // proxy republishing the link) shares its label, address, port and TXT text. What was
+    // delivered last is kept per label, so that a followed service that changes, moves
+    // back or leaves is still reported.
+    std::string label;
     for (char16_t unit : instance.name) {
         if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
-        seen.push_back(static_cast<char>(unit >> 8));
-        seen.push_back(static_cast<char>(unit));
+        label.push_back(static_cast<char>(unit >> 8));
+        label.push_back(static_cast<char>(unit));
     }
     const uint32_t ipv4 = instance.ipv4;
-    seen.append({'\0', '\0', static_cast<char>(ipv4 >> 24), static_cast<char>(ipv4 >> 16),
-                 static_cast<char>(ipv4 >> 8), static_cast<char>(ipv4),
-                 static_cast<char>(instance.port >> 8), static_cast<char>(instance.port)});
+    std::string fields{static_cast<char>(ipv4 >> 24), static_cast<char>(ipv4 >> 16),
+                       static_cast<char>(ipv4 >> 8), static_cast<char>(ipv4),
+                       static_cast<char>(instance.port >> 8), static_cast<char>(instance.port)};
+    fields += instance.txtText;
     ResolvedServiceData data{};
     data.name = name.c_str();
     data.type = m_type.c_str();
@@ -235,9 +248,16 @@ void Browser::Deliver(const ResolvedInstance& instance, const std::wstring& doma
     data.address.ipv4Address = instance.ipv4;
     data.address.port = instance.port;
     data.txt = instance.txtText.c_str();
-    const BrowserEvent event{kDNSBrowserEventTypeResolved, &data};
+    const BrowserEvent event{type, &data};
     std::lock_guard<std::mutex> delivery(m_deliveryLock);
-    if (m_stopping || !m_delivered.insert(std::move(seen)).second) return;
+    if (m_stopping) return;
+    if (type == kDNSBrowserEventTypeRemoved) {
+        m_delivered.erase(label);
+    } else {
+        std::string& last = m_delivered[label];
+        if (last == fields) return;
+        last = std::move(fields);
+    }
     m_callback(m_context, m_handle, 0, &event);
 }
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "mdns/include/mDNS.h"
 #include "mdns/src/MulticastSocket.h"
@@ -35,6 +35,7 @@ public:
     Browser& operator=(const Browser&) = delete;
     ~Browser();
 
+    // With kDNSBrowserFlagFollow the search runs as a watch (Search::Follow).
     DNSStatus Start(const wchar_t* type, const wchar_t* domain, DNSFlags flags);
     DNSStatus Stop();
     // Stops and joins the thread; no event is delivered once it returns. Refused
@@ -51,8 +52,9 @@ private:
     void Serve();
     // Ends the thread's wait; m_stateLock held.
     void Wake();
-    // Delivers a service once, however many ways it was found; m_deliveryLock not held.
-    void Deliver(const ResolvedInstance& instance, const std::wstring& domain);
+    // Delivers a service once, however many ways it was found, and its removal once it
+    // left; m_deliveryLock not held.
+    void Deliver(uint32_t type, const ResolvedInstance& instance, const std::wstring& domain);
     static void DeliverUnicast(void* browser, const UnicastResolved& resolved);
 
     const DNSBrowserCallBack m_callback;
@@ -76,10 +78,11 @@ private:
     std::unique_ptr<Search> m_search;
     std::wstring m_type;
     std::wstring m_domain;
-    // The browse of the configured DNS domains, when asked for; and the services delivered,
-    // by instance label, address and port, under m_deliveryLock.
+    // The browse of the configured DNS domains, when asked for; and, per instance label, the
+    // address, port and TXT text delivered last, under m_deliveryLock.
     std::unique_ptr<UnicastBrowse> m_unicast;
-    std::unordered_set<std::string> m_delivered;
+    std::unordered_map<std::string, std::string> m_delivered;
+    bool m_follow = false;
 };
 
 }  // namespace mdns

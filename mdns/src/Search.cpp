@@ -41,8 +41,9 @@ constexpr int kRefreshPoints = 4;
 constexpr size_t kLastPacketMax = 1200;
 
 Clock::time_point RefreshPoint(const RecordLife& life, int point) {
-    return life.received +
-           std::chrono::duration_cast<Clock::duration>(seconds(life.ttl) * kRefreshPercents[point] / 100);
+    // In milliseconds: in whole seconds the points of a short TTL fall together.
+    return life.received + std::chrono::duration_cast<Clock::duration>(
+                               milliseconds(int64_t{life.ttl} * 1000) * kRefreshPercents[point] / 100);
 }
 
 }  // namespace
@@ -135,7 +136,80 @@ void Search::OnPacket(const uint8_t* data, size_t size, uint32_t interfaceIndex,
         if (record.type == wire::RecordType::kA && record.rrclass == wire::kClassIn)
             OnAddress(record, now);
     });
-    if (firstFromHost && size <= kLastPacketMax) VerifyLeftOut(source, browseAnswers, now);
+    if (firstFromHost && size <= kLastPacketMax) {
+        VerifyLeftOut(source, browseAnswers, now);
+        if (m_follow) VerifyFollowed(source, now);
+    }
+}
+
+void Search::Follow() {
+    m_follow = true;
+    // The first TakeRemoved looks at every seeded instance's lives.
+    m_nextExpiry = Clock::time_point::min();
+}
+
+void Search::Heard(Instance& instance) {
+    if (!m_follow) return;
+    instance.heardRound = m_round;
+    instance.silentUntil = Clock::time_point::max();
+    m_nextExpiry = std::min(m_nextExpiry, instance.ptr.life.expires);
+}
+
+// A followed record said goodbye to lives one more second: its responder may take it back.
+void Search::Goodbye(RecordLife& life, Clock::time_point now) {
+    life.retiring = true;
+    life.expires = std::min(life.expires, now + kGoodbyeDelay);
+    m_nextExpiry = std::min(m_nextExpiry, life.expires);
+}
+
+void Search::MarkChanged(const std::string& key, Instance& instance, Clock::time_point now) {
+    instance.changed = true;
+    instance.nextAsk = now + kResolveDelay;
+    instance.askInterval = kFirstResolveInterval;
+    m_nextResolve = std::min(m_nextResolve, instance.nextAsk);
+    m_touched.push_back(key);
+}
+
+// The whole answer of a host to this round's browse question left these out, though they
+// were not known answers: each is asked for by name, and gone unless heard of in time.
+void Search::VerifyFollowed(uint32_t host, Clock::time_point now) {
+    for (auto& [key, instance] : m_instances) {
+        if (!instance.reported || instance.knownAnswer || instance.heardRound == m_round) continue;
+        if (instance.silentUntil != Clock::time_point::max()) continue;
+        const Host* owner = HostOf(instance);
+        if (!owner || !owner->known || owner->ipv4 != host) continue;
+        instance.verifyDue = true;
+        instance.silentUntil = now + kVerifyWait;
+        m_nextExpiry = std::min(m_nextExpiry, instance.silentUntil);
+        m_nextResolve = now;
+    }
+}
+
+std::vector<std::u16string> Search::TakeRemoved(Clock::time_point now) {
+    std::vector<std::u16string> removed;
+    if (now < m_nextExpiry) return removed;
+    m_nextExpiry = Clock::time_point::max();
+    for (auto it = m_instances.begin(); it != m_instances.end();) {
+        Instance& instance = it->second;
+        const Host* host = HostOf(instance);
+        const bool hostLive = host && host->known && now < host->address.life.expires;
+        // An instance that changed to a host not resolved yet waits for it.
+        const bool gone = now >= instance.ptr.life.expires || now >= instance.silentUntil ||
+                          (instance.reported && (!instance.hasSrv || now >= instance.srvRecord.life.expires ||
+                                                 (!hostLive && !instance.changed)));
+        if (gone) {
+            if (instance.reported) removed.push_back(wire::LabelToUtf16(instance.name.front()));
+            it = m_instances.erase(it);
+            continue;
+        }
+        m_nextExpiry = std::min({m_nextExpiry, instance.ptr.life.expires, instance.silentUntil});
+        if (instance.reported) {
+            m_nextExpiry = std::min(m_nextExpiry, instance.srvRecord.life.expires);
+            if (hostLive) m_nextExpiry = std::min(m_nextExpiry, host->address.life.expires);
+        }
+        ++it;
+    }
+    return removed;
 }
 
 void Search::OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex,
@@ -145,8 +219,13 @@ void Search::OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex,
     const std::string key = wire::NameKey(record.ptrTarget);
     auto found = m_instances.find(key);
     if (record.ttl == 0) {
-        // A goodbye: an instance not reported yet is gone; a reported one stays reported.
-        if (found != m_instances.end() && !found->second.reported) m_instances.erase(found);
+        // A goodbye: an instance not reported yet is gone; a reported one stays reported,
+        // unless followed.
+        if (found == m_instances.end()) return;
+        if (!found->second.reported)
+            m_instances.erase(found);
+        else if (m_follow)
+            Goodbye(found->second.ptr.life, now);
         return;
     }
     if (found == m_instances.end()) {
@@ -160,6 +239,7 @@ void Search::OnPtr(const wire::ResourceRecord& record, uint32_t interfaceIndex,
         found = m_instances.find(key);
     }
     found->second.ptr = Held{RecordLife{record.ttl, now, now + seconds(record.ttl)}};
+    Heard(found->second);
     if (!found->second.confirmed) {
         found->second.confirmed = true;
         m_touched.push_back(key);
@@ -194,9 +274,17 @@ void Search::HoldHost(const wire::Name& target) {
 void Search::OnSrv(const std::string& key, Instance& instance, const wire::ResourceRecord& record,
                    Clock::time_point now) {
     if (record.ttl == 0) {
-        instance.hasSrv = false;
+        if (m_follow && instance.reported)
+            Goodbye(instance.srvRecord.life, now);
+        else
+            instance.hasSrv = false;
         return;
     }
+    if (m_follow && instance.reported &&
+        (record.srv.port != instance.srv.port ||
+         wire::NameKey(record.srv.target) != wire::NameKey(instance.srv.target)))
+        MarkChanged(key, instance, now);
+    Heard(instance);
     instance.hasSrv = true;
     instance.confirmed = true;
     instance.srv = record.srv;
@@ -208,14 +296,20 @@ void Search::OnSrv(const std::string& key, Instance& instance, const wire::Resou
 void Search::OnTxt(const std::string& key, Instance& instance, const wire::ResourceRecord& record,
                    Clock::time_point now) {
     if (record.ttl == 0) {
-        instance.hasTxt = false;
+        // A followed instance keeps the text it was reported with: its PTR says when it goes.
+        if (!(m_follow && instance.reported)) instance.hasTxt = false;
         return;
     }
     instance.hasTxt = true;
     instance.confirmed = true;
     instance.txtRecord = Held{RecordLife{record.ttl, now, now + seconds(record.ttl)}};
-    if (instance.reported) return;
-    instance.txtText = wire::ToTxtText(record.txt);
+    if (instance.reported && !m_follow) return;
+    std::string text = wire::ToTxtText(record.txt);
+    if (instance.reported) {
+        if (text == instance.txtText) return;
+        MarkChanged(key, instance, now);
+    }
+    instance.txtText = std::move(text);
     m_touched.push_back(key);
 }
 
@@ -224,8 +318,20 @@ void Search::OnAddress(const wire::ResourceRecord& record, Clock::time_point now
     if (found == m_hosts.end()) return;
     Host& host = found->second;
     if (record.ttl == 0) {
-        if (host.ipv4 == record.ipv4) host.known = false;
+        if (host.ipv4 != record.ipv4) return;
+        if (m_follow && host.known)
+            Goodbye(host.address.life, now);
+        else
+            host.known = false;
         return;
+    }
+    // A followed host that moved: the new address flushes the old one (RFC 6762 §10.2).
+    if (m_follow && host.known && host.ipv4 != record.ipv4 &&
+        (record.cacheFlush || host.address.life.retiring)) {
+        host.ipv4 = record.ipv4;
+        for (auto& [key, instance] : m_instances) {
+            if (instance.reported && HostOf(instance) == &host) MarkChanged(key, instance, now);
+        }
     }
     if (!host.known) {
         // The first address heard stays: a multihomed host's others are no better.
@@ -281,11 +387,13 @@ std::vector<ResolvedInstance> Search::TakeResolved(Clock::time_point now) {
 void Search::CheckResolved(const std::string& key, Clock::time_point now,
                            std::vector<ResolvedInstance>& resolved) {
     auto found = m_instances.find(key);
-    if (found == m_instances.end() || found->second.reported) return;
+    if (found == m_instances.end()) return;
     Instance& instance = found->second;
+    if (instance.reported && !instance.changed) return;
     // What expired while the search waited is missing again; nothing expired is reported.
+    // A reported one that expired goes through TakeRemoved.
     if (instance.ptr.life.SecondsLeft(now) == 0) {
-        m_instances.erase(found);
+        if (!instance.reported) m_instances.erase(found);
         return;
     }
     if (instance.hasSrv && instance.srvRecord.life.SecondsLeft(now) == 0) instance.hasSrv = false;
@@ -310,13 +418,19 @@ void Search::CheckResolved(const std::string& key, Clock::time_point now,
     item.name = wire::LabelToUtf16(instance.name.front());
     item.ipv4 = host->ipv4;
     item.port = instance.srv.port;
-    item.txtText = std::move(instance.txtText);
+    // A followed instance keeps its text, to tell a change from a repeat.
+    item.txtText = m_follow ? instance.txtText : std::move(instance.txtText);
     item.ttl = std::min({instance.ptr.life.SecondsLeft(now), instance.srvRecord.life.SecondsLeft(now),
                          host->address.life.SecondsLeft(now)});
     item.interfaceIndex = instance.interfaceIndex;
     resolved.push_back(std::move(item));
     // Kept, reported, so repeats and copies from other interfaces are recognised.
     instance.reported = true;
+    instance.changed = false;
+    if (m_follow) {
+        m_nextExpiry = std::min({m_nextExpiry, instance.srvRecord.life.expires, host->address.life.expires});
+        return;
+    }
     instance.txtText.clear();
     instance.txtText.shrink_to_fit();
 }
@@ -338,10 +452,12 @@ void Search::BuildBrowseQuery(Clock::time_point now, std::vector<std::vector<uin
     // their TTL left. Not those only cached: their responder, about to answer the first
     // query, would hold back the very answer that confirms them.
     std::vector<wire::KnownAnswer> known;
-    for (const auto& [key, instance] : m_instances) {
-        if (!instance.confirmed) continue;
+    ++m_round;
+    if (m_follow) m_heardFrom.clear();
+    for (auto& [key, instance] : m_instances) {
         const uint32_t left = instance.ptr.life.SecondsLeft(now);
-        if (left > instance.ptr.life.ttl / 2) known.push_back({m_service, left, instance.name});
+        instance.knownAnswer = instance.confirmed && left > instance.ptr.life.ttl / 2;
+        if (instance.knownAnswer) known.push_back({m_service, left, instance.name});
     }
     auto built = wire::BuildQuery({question}, known);
     packets.insert(packets.end(), std::make_move_iterator(built.begin()),
@@ -378,7 +494,8 @@ void Search::BuildResolveQuery(Clock::time_point now, std::vector<std::vector<ui
     for (auto& [key, instance] : m_instances) {
         Host* host = HostOf(instance);
         const bool hostUnknown = host && !host->known;
-        if (!instance.reported && instance.nextAsk <= now) {
+        const bool resolving = !instance.reported || instance.changed;
+        if (resolving && instance.nextAsk <= now) {
             const bool unicast = m_unicastFirst && !instance.askedBefore;
             instance.askedBefore = true;
             if (!instance.hasSrv || instance.verifyDue)
@@ -389,11 +506,21 @@ void Search::BuildResolveQuery(Clock::time_point now, std::vector<std::vector<ui
                 ask(instance.srv.target, wire::RecordType::kA, m_unicastFirst && !host->askedBefore);
                 host->askedBefore = true;
             }
-            instance.nextAsk = now + instance.askInterval;
+            // A followed search runs on: one that stays unresolved is left to what its
+            // responder announces.
+            instance.nextAsk = m_follow && instance.askInterval >= kMaxResolveInterval
+                                   ? Clock::time_point::max()
+                                   : now + instance.askInterval;
             instance.askInterval =
                 std::min<Clock::duration>(2 * instance.askInterval, kMaxResolveInterval);
         }
-        if (!instance.reported) next = std::min(next, instance.nextAsk);
+        if (resolving) next = std::min(next, instance.nextAsk);
+        if (instance.reported && instance.verifyDue) {
+            ask(instance.name, wire::RecordType::kSrv, true);
+            instance.verifyDue = false;
+        }
+        if (m_follow && !instance.reported) continue;
+        if (m_follow && refreshDue(instance.ptr)) m_nextBrowse = now;
         if (instance.hasSrv && refreshDue(instance.srvRecord)) ask(instance.name, wire::RecordType::kSrv, false);
         if (instance.hasTxt && refreshDue(instance.txtRecord)) ask(instance.name, wire::RecordType::kTxt, false);
         if (host && host->known && refreshDue(host->address) &&
@@ -408,7 +535,7 @@ void Search::BuildResolveQuery(Clock::time_point now, std::vector<std::vector<ui
 }
 
 Clock::time_point Search::NextWakeup() const {
-    Clock::time_point next = std::min({m_nextBrowse, m_nextResolve, m_trustCached});
+    Clock::time_point next = std::min({m_nextBrowse, m_nextResolve, m_trustCached, m_nextExpiry});
     if (m_txtWaitsDone < m_txtWaits.size())
         next = std::min(next, m_txtWaits[m_txtWaitsDone].first);
     return next;

@@ -58,7 +58,21 @@ public:
     // Instances that became resolved, each once per search, in the order they resolved.
     std::vector<ResolvedInstance> TakeResolved(Clock::time_point now);
 
-    // When TakeDueQueries or TakeResolved next has something to do.
+    // Follows the instances reported for as long as the search runs (a watch, which calls
+    // this once, before the first packet): one whose address, port or TXT text changes is
+    // reported again; one that leaves is handed out once by TakeRemoved: a goodbye not
+    // taken back within kGoodbyeDelay (RFC 6762 §10.1), a PTR, SRV or host address
+    // expired, or left out of its host's whole answer and then silent for kVerifyWait when
+    // asked for by name. Only reported instances have their records refreshed, and one
+    // that stays unresolved is no longer asked for after a few seconds (what its responder
+    // announces later still completes it).
+    void Follow();
+    static constexpr std::chrono::seconds kGoodbyeDelay{1};
+    static constexpr std::chrono::seconds kVerifyWait{1};
+    // The names of reported instances that left, as UTF-16 labels; followed searches only.
+    std::vector<std::u16string> TakeRemoved(Clock::time_point now);
+
+    // When TakeDueQueries, TakeResolved or TakeRemoved next has something to do.
     Clock::time_point NextWakeup() const;
 
     size_t HeldInstances() const { return m_instances.size(); }
@@ -98,6 +112,13 @@ private:
         bool askedBefore = false;
         bool txtGraceRunning = false;
         Clock::time_point txtGiveUp;
+        // Followed: reported, then changed, and reported again once complete; the browse
+        // round it was last heard of in; whether it went along as a known answer in the
+        // latest; when it is gone unless heard of.
+        bool changed = false;
+        uint64_t heardRound = 0;
+        bool knownAnswer = false;
+        Clock::time_point silentUntil = Clock::time_point::max();
     };
 
     void Seed(Clock::time_point now);
@@ -109,6 +130,11 @@ private:
     void OnAddress(const wire::ResourceRecord& record, Clock::time_point now);
     void VerifyLeftOut(uint32_t host, size_t answers, Clock::time_point now);
     void HoldHost(const wire::Name& target);
+    // Followed searches: what may change when an instance leaves or changes.
+    void Heard(Instance& instance);
+    void Goodbye(RecordLife& life, Clock::time_point now);
+    void MarkChanged(const std::string& key, Instance& instance, Clock::time_point now);
+    void VerifyFollowed(uint32_t host, Clock::time_point now);
     Host* HostOf(const Instance& instance);
     void CheckResolved(const std::string& key, Clock::time_point now,
                        std::vector<ResolvedInstance>& resolved);
@@ -138,6 +164,10 @@ private:
     // Instances waiting for their TXT, by give-up time (in order: the grace is constant).
     std::vector<std::pair<Clock::time_point, std::string>> m_txtWaits;
     size_t m_txtWaitsDone = 0;
+    bool m_follow = false;
+    uint64_t m_round = 0;  // browse queries sent
+    // No reported instance can have left before this.
+    Clock::time_point m_nextExpiry = Clock::time_point::max();
 };
 
 }  // namespace mdns

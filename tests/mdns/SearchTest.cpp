@@ -10,6 +10,7 @@
 #include "mdns/wire/MessageParser.h"
 #include "mdns/wire/MessageWriter.h"
 #include "mdns/wire/Names.h"
+#include "mdns/wire/Utf.h"
 
 namespace {
 
@@ -343,6 +344,83 @@ TEST(RecordCacheTest, AFlushedAddressGivesWayToTheNewOneAfterASecond) {
     EXPECT_EQ(cache.LiveAddress(NameKey(kHost), at(2100)), nullptr) << "goodbye";
     cache.Expire(at(3200));
     EXPECT_EQ(cache.HostCount(), 0u);
+}
+
+// A followed search over time: each row feeds responses (from 192.0.2.1) at their times,
+// sends the queries due at each of them, and takes what is reported and removed at those
+// and at the times to check; "+Name:port" a report, "-Name" a removal, "?Name" a question.
+struct FollowCase {
+    const char* what;
+    std::vector<std::pair<int, std::vector<ResourceRecord>>> heard;  // at ms
+    std::vector<int> checks;                                         // ms
+    std::vector<std::pair<int, std::string>> seen;
+};
+
+TEST(FollowedSearch, ReportsChangesAndDeparturesOnce) {
+    auto complete = [](const std::string& label, uint16_t port, uint32_t ptrTtl = 4500) {
+        return std::vector<ResourceRecord>{Ptr(label, ptrTtl), Srv(label, port), Txt(label, {"path=/"}),
+                                           A(0xC0000201)};
+    };
+    const std::vector<FollowCase> cases = {
+        {"a goodbye removes it a second later, once", {{0, complete("One", 80)}, {100, {Ptr("One", 0)}}},
+         {1099, 1100, 5000}, {{0, "+One:80"}, {1100, "-One"}}},
+        {"a goodbye taken back", {{0, complete("One", 80)}, {100, {Srv("One", 80, 0)}}, {600, {Srv("One", 80)}}},
+         {1100, 5000}, {{0, "+One:80"}}},
+        {"a new port or text reported again; a repeat is not",
+         {{0, complete("One", 80)}, {50, complete("One", 80)}, {100, {Srv("One", 81)}},
+          {200, {Txt("One", {"path=/new"})}}},
+         {}, {{0, "+One:80"}, {100, "+One:81"}, {200, "+One:81"}}},
+        {"an expired SRV removes it, refreshed in vain", {{0, {Ptr("Two"), Srv("Two", 80, 10), Txt("Two", {"a"}), A(1)}}},
+         {8000, 8500, 9999, 10000}, {{0, "+Two:80"}, {8000, "?Two"}, {8500, "?Two"}, {10000, "-Two"}}},
+        {"left out of its host's answer and silent when asked",
+         {{0, complete("One", 80, 10)}, {7010, complete("New", 81)}},
+         {8009, 8010}, {{0, "+One:80"}, {7010, "+New:81"}, {7010, "?One"}, {8010, "-One"}}},
+        {"left out of its host's answer and answering when asked",
+         {{0, complete("One", 80, 10)}, {7010, complete("New", 81)}, {7020, {Srv("One", 80)}}},
+         {8010, 9000}, {{0, "+One:80"}, {7010, "+New:81"}, {7010, "?One"}}},
+    };
+    for (const FollowCase& row : cases) {
+        SCOPED_TRACE(row.what);
+        const Clock::time_point start = Clock::now();
+        Search search(kService, start, false);
+        search.Follow();
+        std::set<int> times(row.checks.begin(), row.checks.end());
+        for (const auto& heard : row.heard) times.insert(heard.first);
+        for (int ms = 1000; ms < 10000; ms *= 2) times.insert(ms - 1000);  // the browse rounds
+        std::vector<std::pair<int, std::string>> seen;
+        size_t fed = 0;
+        for (int ms : times) {
+            const Clock::time_point at = start + milliseconds(ms);
+            for (; fed < row.heard.size() && row.heard[fed].first <= ms; ++fed)
+                Feed(search, Response(row.heard[fed].second), at, 0xC0000201);
+            for (const ResolvedInstance& instance : search.TakeResolved(at))
+                seen.emplace_back(ms, "+" + Utf16ToUtf8(instance.name) + ":" + std::to_string(instance.port));
+            for (const std::u16string& name : search.TakeRemoved(at)) seen.emplace_back(ms, "-" + Utf16ToUtf8(name));
+            for (const Message& query : Queries(search, at)) {
+                for (const Question& question : query.questions)
+                    if (question.type == RecordType::kSrv) seen.emplace_back(ms, "?" + question.name[0]);
+            }
+        }
+        EXPECT_EQ(seen, row.seen);
+    }
+}
+
+// A followed search asks after an instance it cannot resolve for a few seconds only, and
+// refreshes the records of none it did not report.
+TEST(FollowedSearch, LeavesTheUnresolvedAlone) {
+    const Clock::time_point start = Clock::now();
+    Search search(kService, start, false);
+    search.Follow();
+    Feed(search, Response({Ptr("Nowhere", 4500)}, {Srv("Nowhere", 80, 20)}), start);
+    int lastAsked = 0;
+    for (int ms = 0; ms <= 60000; ms += 10) {
+        for (const Message& query : Queries(search, start + milliseconds(ms)))
+            for (const Question& question : query.questions)
+                if (question.type != RecordType::kPtr) lastAsked = ms;
+        EXPECT_TRUE(search.TakeResolved(start + milliseconds(ms)).empty());
+    }
+    EXPECT_GT(lastAsked, 0);
+    EXPECT_LT(lastAsked, 10000);
 }
 
 }  // namespace
