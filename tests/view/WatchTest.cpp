@@ -59,7 +59,7 @@ size_t Told() {
 
 // Every start of the library ended: no watch runs.
 bool Balanced() {
-    const std::string log = StandInLog();
+    const std::string log = StandInCallLog();
     return std::count(log.begin(), log.end(), 'I') == std::count(log.begin(), log.end(), 'F');
 }
 
