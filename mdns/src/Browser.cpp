@@ -37,7 +37,7 @@ Browser::~Browser() { Shut(); }
 bool Browser::OnOwnThread() const { return m_threadId.load() == GetCurrentThreadId(); }
 
 DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain) {
-    std::lock_guard<std::mutex> guard(m_stateLock);
+    std::lock_guard<SlimLock> guard(m_stateLock);
     if (m_state != State::kCreated) return kDNSBadStateErr;
     wire::Name service;
     if (!ToName(type, service) || !ToName(domain, service)) return kDNSBadParamErr;
@@ -75,13 +75,13 @@ void Browser::Wake() {
 
 DNSStatus Browser::Stop() {
     {
-        std::lock_guard<std::mutex> guard(m_stateLock);
+        std::lock_guard<SlimLock> guard(m_stateLock);
         if (m_state != State::kSearching) return kDNSBadStateErr;
         m_state = State::kStopped;
         Wake();
     }
     // Waits out a delivery under way, unless this is that delivery calling back in.
-    if (!OnOwnThread()) std::lock_guard<std::mutex> delivery(m_deliveryLock);
+    if (!OnOwnThread()) std::lock_guard<SlimLock> delivery(m_deliveryLock);
     return kDNSNoErr;
 }
 
@@ -89,7 +89,7 @@ DNSStatus Browser::Shut() {
     if (OnOwnThread()) return kDNSBadStateErr;
     HANDLE thread = nullptr;
     {
-        std::lock_guard<std::mutex> guard(m_stateLock);
+        std::lock_guard<SlimLock> guard(m_stateLock);
         if (m_state == State::kSearching) m_state = State::kStopped;
         Wake();
         std::swap(thread, m_thread);
@@ -98,7 +98,7 @@ DNSStatus Browser::Shut() {
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
     }
-    std::lock_guard<std::mutex> guard(m_stateLock);
+    std::lock_guard<SlimLock> guard(m_stateLock);
     m_search.reset();
     m_socket.reset();
     return kDNSNoErr;
@@ -119,13 +119,13 @@ bool Browser::Prepare() {
     // multicast its answers moments ago, for a browse just before this one, holds them
     // back otherwise.
     {
-        std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
+        std::lock_guard<SlimLock> cacheGuard(m_cache.lock);
         m_search = std::make_unique<Search>(std::move(m_service), m_start, socket->OnMdnsPort(),
                                             &m_cache.records);
     }
     // Published under the state lock, so that a stop from now on wakes the thread through it
     // and one before is seen in m_stopping.
-    std::lock_guard<std::mutex> guard(m_stateLock);
+    std::lock_guard<SlimLock> guard(m_stateLock);
     m_socket = std::move(socket);
     return true;
 }
@@ -149,7 +149,7 @@ void Browser::Serve() {
         uint32_t interfaceIndex = 0;
         uint32_t source = 0;
         if (!m_socket->Receive(buffer, size, interfaceIndex, source)) return false;
-        std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
+        std::lock_guard<SlimLock> cacheGuard(m_cache.lock);
         m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now(), source);
         return true;
     };
@@ -204,7 +204,7 @@ void Browser::Deliver(const ResolvedInstance& instance) {
     data.address.port = instance.port;
     data.txt = instance.txtText.c_str();
     const BrowserEvent event{kDNSBrowserEventTypeResolved, &data};
-    std::lock_guard<std::mutex> delivery(m_deliveryLock);
+    std::lock_guard<SlimLock> delivery(m_deliveryLock);
     if (m_stopping) return;
     m_callback(m_context, m_handle, 0, &event);
 }
