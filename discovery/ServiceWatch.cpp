@@ -86,7 +86,7 @@ void ServiceWatch::End() {
 }
 
 void ServiceWatch::BeginEnumeration() {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::lock_guard<SlimLock> guard(m_lock);
     m_changes.BeginEnumeration(m_outgoing);
 }
 
@@ -94,7 +94,7 @@ void ServiceWatch::EndEnumeration(HWND window, const std::vector<LPITEMIDLIST>& 
     try {
         std::vector<ServiceState> states;
         for (LPITEMIDLIST item : listed) states.push_back(StateOf(item));
-        std::lock_guard<std::mutex> guard(m_lock);
+        std::lock_guard<SlimLock> guard(m_lock);
         for (ViewChange& change : m_changes.EndEnumeration(states)) m_outgoing.push_back(std::move(change));
         if (!m_started && !m_ended && m_folder) {
             // The thread's references: this object, the module (so that it is not
@@ -163,7 +163,7 @@ void ServiceWatch::Serve() {
         }
         std::vector<ViewChange> changes;
         {
-            std::lock_guard<std::mutex> guard(m_lock);
+            std::lock_guard<SlimLock> guard(m_lock);
             changes.swap(m_outgoing);
         }
         // The shell is told outside the lock: it may deliver on the view's thread, which
@@ -220,7 +220,7 @@ void MDNS_CALL ServiceWatch::OnBrowserEvent(void* context, DNSBrowserRef, intptr
         {
             // Decided and queued at once, so that an enumeration beginning meanwhile takes
             // back all that it supersedes.
-            std::lock_guard<std::mutex> guard(watch->m_lock);
+            std::lock_guard<SlimLock> guard(watch->m_lock);
             for (ViewChange& change : resolved ? watch->m_changes.OnResolved(state)
                                                : watch->m_changes.OnRemoved(state.name))
                 watch->m_outgoing.push_back(std::move(change));

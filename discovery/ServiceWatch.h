@@ -11,6 +11,7 @@
 
 #include "discovery/ViewChanges.h"
 #include "mDNS.h"
+#include "runtime/SlimLock.h"
 
 // The platform call that tells the shell of a change; tests replace it to see what is told.
 using ChangeNotifyFunction = void(WINAPI*)(LONG event, UINT flags, LPCVOID first, LPCVOID second);
@@ -68,7 +69,7 @@ private:
     std::atomic<bool> m_ended{false};
 
     // Held only while deciding and queuing, never while the shell is told.
-    std::mutex m_lock;
+    SlimLock m_lock;
     ViewChanges m_changes;
     std::vector<ViewChange> m_outgoing;
     bool m_started = false;

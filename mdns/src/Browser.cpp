@@ -40,7 +40,7 @@ bool Browser::OnOwnThread() const {
 }
 
 DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain, DNSFlags flags) {
-    std::lock_guard<std::mutex> guard(m_stateLock);
+    std::lock_guard<SlimLock> guard(m_stateLock);
     if (m_state != State::kCreated) return kDNSBadStateErr;
     wire::Name service;
     if (!ToName(type, service) || !ToName(domain, service)) return kDNSBadParamErr;
@@ -89,13 +89,13 @@ void Browser::Wake() {
 
 DNSStatus Browser::Stop() {
     {
-        std::lock_guard<std::mutex> guard(m_stateLock);
+        std::lock_guard<SlimLock> guard(m_stateLock);
         if (m_state != State::kSearching) return kDNSBadStateErr;
         m_state = State::kStopped;
         Wake();
     }
     // Waits out a delivery under way, unless this is that delivery calling back in.
-    if (!OnOwnThread()) std::lock_guard<std::mutex> delivery(m_deliveryLock);
+    if (!OnOwnThread()) std::lock_guard<SlimLock> delivery(m_deliveryLock);
     return kDNSNoErr;
 }
 
@@ -103,7 +103,7 @@ DNSStatus Browser::Shut() {
     if (OnOwnThread()) return kDNSBadStateErr;
     HANDLE thread = nullptr;
     {
-        std::lock_guard<std::mutex> guard(m_stateLock);
+        std::lock_guard<SlimLock> guard(m_stateLock);
         if (m_state == State::kSearching) m_state = State::kStopped;
         Wake();
         std::swap(thread, m_thread);
@@ -113,7 +113,7 @@ DNSStatus Browser::Shut() {
         CloseHandle(thread);
     }
     if (m_unicast) m_unicast->Shut();
-    std::lock_guard<std::mutex> guard(m_stateLock);
+    std::lock_guard<SlimLock> guard(m_stateLock);
     m_search.reset();
     m_socket.reset();
     return kDNSNoErr;
@@ -134,14 +134,14 @@ bool Browser::Prepare() {
     // multicast its answers moments ago, for a browse just before this one, holds them
     // back otherwise.
     {
-        std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
+        std::lock_guard<SlimLock> cacheGuard(m_cache.lock);
         m_search = std::make_unique<Search>(std::move(m_service), m_start, socket->OnMdnsPort(),
                                             &m_cache.records);
         if (m_follow) m_search->Follow();
     }
     // Published under the state lock, so that a stop from now on wakes the thread through it
     // and one before is seen in m_stopping.
-    std::lock_guard<std::mutex> guard(m_stateLock);
+    std::lock_guard<SlimLock> guard(m_stateLock);
     m_socket = std::move(socket);
     return true;
 }
@@ -165,7 +165,7 @@ void Browser::Serve() {
         uint32_t interfaceIndex = 0;
         uint32_t source = 0;
         if (!m_socket->Receive(buffer, size, interfaceIndex, source)) return false;
-        std::lock_guard<std::mutex> cacheGuard(m_cache.lock);
+        std::lock_guard<SlimLock> cacheGuard(m_cache.lock);
         m_search->OnPacket(buffer.data(), size, interfaceIndex, Clock::now(), source);
         return true;
     };
@@ -249,7 +249,7 @@ void Browser::Deliver(uint32_t type, const ResolvedInstance& instance,
     data.address.port = instance.port;
     data.txt = instance.txtText.c_str();
     const BrowserEvent event{type, &data};
-    std::lock_guard<std::mutex> delivery(m_deliveryLock);
+    std::lock_guard<SlimLock> delivery(m_deliveryLock);
     if (m_stopping) return;
     if (type == kDNSBrowserEventTypeRemoved) {
         m_delivered.erase(label);

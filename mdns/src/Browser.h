@@ -15,6 +15,7 @@
 #include "mdns/src/MulticastSocket.h"
 #include "mdns/src/RecordCache.h"
 #include "mdns/src/Search.h"
+#include "runtime/SlimLock.h"
 #include "mdns/src/UnicastBrowse.h"
 #include "mdns/src/UnicastCache.h"
 
@@ -23,7 +24,7 @@ namespace mdns {
 // The records heard by every browser of the process, kept while the library is loaded, and
 // the lock that its browsers take around their use of it.
 struct SharedCache {
-    std::mutex lock;
+    SlimLock lock;
     RecordCache records;
     UnicastCache unicast;  // locks itself
 };
@@ -62,10 +63,10 @@ private:
     const DNSBrowserRef m_handle;
     SharedCache& m_cache;
 
-    std::mutex m_stateLock;
+    SlimLock m_stateLock;
     State m_state = State::kCreated;
     // Held around every delivery, so that Stop returns only once none is under way.
-    std::mutex m_deliveryLock;
+    SlimLock m_deliveryLock;
     std::atomic<bool> m_stopping{false};
     HANDLE m_thread = nullptr;
     std::atomic<DWORD> m_threadId{0};

@@ -11,6 +11,7 @@
 
 #include "mdns/src/AdapterList.h"
 #include "mdns/wire/Utf.h"
+#include "runtime/SlimLock.h"
 
 namespace mdns {
 
@@ -24,7 +25,7 @@ constexpr DWORD kMaxSearchListBytes = 4096;
 
 // The last configuration read, kept while the library is loaded: at namespace scope, so
 // that no thread-safe guard of a function-local static is needed.
-std::mutex g_configurationLock;
+SlimLock g_configurationLock;
 DnsConfiguration g_configuration;
 ULONGLONG g_configurationRead = 0;
 
@@ -103,7 +104,7 @@ void ReadAdapters(DnsConfiguration& configuration) {
 }  // namespace
 
 DnsConfiguration CurrentDnsConfiguration() {
-    std::lock_guard<std::mutex> guard(g_configurationLock);
+    std::lock_guard<SlimLock> guard(g_configurationLock);
     const ULONGLONG now = GetTickCount64();
     if (g_configurationRead == 0 || now - g_configurationRead >= kFreshMs) {
         g_configuration = DnsConfiguration();

@@ -15,7 +15,7 @@
 
 namespace {
 
-std::mutex g_lock;
+SlimLock g_lock;
 int g_initializations = 0;
 uintptr_t g_nextHandle = 0x4D440000;
 // Kept across DNSServicesInitialize and DNSServicesFinalize, freed when the DLL unloads,
@@ -24,7 +24,7 @@ mdns::SharedCache g_cache;
 std::map<uintptr_t, std::shared_ptr<mdns::Browser>> g_browsers;
 
 std::shared_ptr<mdns::Browser> FindBrowser(DNSBrowserRef handle) {
-    std::lock_guard<std::mutex> guard(g_lock);
+    std::lock_guard<SlimLock> guard(g_lock);
     auto found = g_browsers.find(reinterpret_cast<uintptr_t>(handle));
     return found == g_browsers.end() ? nullptr : found->second;
 }
@@ -47,7 +47,7 @@ extern "C" {
 
 MDNS_API DNSStatus MDNS_CALL DNSServicesInitialize(DNSFlags, uint32_t) {
     return Guarded([]() -> DNSStatus {
-        std::lock_guard<std::mutex> guard(g_lock);
+        std::lock_guard<SlimLock> guard(g_lock);
         if (g_initializations == 0) {
             // Winsock stays loaded for the life of the process: under Wine, a ws2_32.dll
             // unloaded and loaded again (the folder freed and loaded again) refuses every
@@ -66,7 +66,7 @@ MDNS_API DNSStatus MDNS_CALL DNSServicesFinalize(void) {
     return Guarded([]() -> DNSStatus {
         std::vector<std::shared_ptr<mdns::Browser>> left;
         {
-            std::lock_guard<std::mutex> guard(g_lock);
+            std::lock_guard<SlimLock> guard(g_lock);
             if (g_initializations == 0) return kDNSBadStateErr;
             if (g_initializations == 1) {
                 // Joining a browser's thread from within its own callback cannot work.
@@ -80,7 +80,7 @@ MDNS_API DNSStatus MDNS_CALL DNSServicesFinalize(void) {
         }
         for (const auto& browser : left) browser->Shut();
         left.clear();
-        std::lock_guard<std::mutex> guard(g_lock);
+        std::lock_guard<SlimLock> guard(g_lock);
         if (g_initializations == 0 && g_browsers.empty()) WSACleanup();
         return kDNSNoErr;
     });
@@ -92,7 +92,7 @@ MDNS_API DNSStatus MDNS_CALL DNSBrowserCreateW(DNSFlags, DNSBrowserCallBack call
         if (!outBrowser) return kDNSBadParamErr;
         *outBrowser = nullptr;
         if (!callback) return kDNSBadParamErr;
-        std::lock_guard<std::mutex> guard(g_lock);
+        std::lock_guard<SlimLock> guard(g_lock);
         if (g_initializations == 0) return kDNSBadStateErr;
         g_nextHandle += 4;
         const auto handle = reinterpret_cast<DNSBrowserRef>(g_nextHandle);
@@ -125,7 +125,7 @@ MDNS_API DNSStatus MDNS_CALL DNSBrowserRelease(DNSBrowserRef browser, DNSFlags) 
     return Guarded([&]() -> DNSStatus {
         std::shared_ptr<mdns::Browser> found;
         {
-            std::lock_guard<std::mutex> guard(g_lock);
+            std::lock_guard<SlimLock> guard(g_lock);
             auto entry = g_browsers.find(reinterpret_cast<uintptr_t>(browser));
             if (entry == g_browsers.end()) return kDNSBadReferenceErr;
             if (entry->second->OnOwnThread()) return kDNSBadStateErr;

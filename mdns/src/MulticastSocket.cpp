@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "runtime/SlimLock.h"
 #include "mdns/wire/DnsMessage.h"
 
 namespace mdns {
@@ -30,10 +31,13 @@ sockaddr_in GroupAddress() {
 // 20 to 770 ms under load, on the way from EnumObjects to the first query.
 constexpr ULONGLONG kInterfacesFreshMs = 30 * 1000;
 
-std::mutex g_interfacesLock;
+SlimLock g_interfacesLock;
 ULONGLONG g_interfacesRead = 0;
 
 }  // namespace
+
+std::vector<MulticastSocket::Interface> MulticastSocket::s_interfaces;
+std::vector<uint32_t> MulticastSocket::s_prefixMasks;
 
 MulticastSocket::~MulticastSocket() {
     if (m_socket != INVALID_SOCKET) closesocket(m_socket);
@@ -41,18 +45,16 @@ MulticastSocket::~MulticastSocket() {
 }
 
 bool MulticastSocket::FindInterfaces() {
-    static std::vector<Interface> interfaces;
-    static std::vector<uint32_t> prefixMasks;
-    std::lock_guard<std::mutex> guard(g_interfacesLock);
+    std::lock_guard<SlimLock> guard(g_interfacesLock);
     const ULONGLONG now = GetTickCount64();
-    if (interfaces.empty() || now - g_interfacesRead >= kInterfacesFreshMs) {
+    if (s_interfaces.empty() || now - g_interfacesRead >= kInterfacesFreshMs) {
         ReadInterfaces();
-        interfaces = m_interfaces;
-        prefixMasks = m_prefixMasks;
+        s_interfaces = m_interfaces;
+        s_prefixMasks = m_prefixMasks;
         g_interfacesRead = now;
     } else {
-        m_interfaces = interfaces;
-        m_prefixMasks = prefixMasks;
+        m_interfaces = s_interfaces;
+        m_prefixMasks = s_prefixMasks;
     }
     return !m_interfaces.empty();
 }

@@ -55,6 +55,10 @@ private:
     bool m_onMdnsPort = false;
     std::vector<Interface> m_interfaces;
     std::vector<uint32_t> m_prefixMasks;  // per interface, network order
+
+    // The last list read, which sockets copy while it is fresh (under a lock of the .cpp).
+    static std::vector<Interface> s_interfaces;
+    static std::vector<uint32_t> s_prefixMasks;
 };
 
 }  // namespace mdns

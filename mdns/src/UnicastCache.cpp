@@ -22,7 +22,7 @@ void UnicastCache::Put(const wire::Name& name, uint16_t type,
     ttl = std::min(ttl, kMaxTtl);
     if (ttl == 0) return;
     const std::string key = Key(name, type);
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::lock_guard<SlimLock> guard(m_lock);
     if (m_entries.size() >= kMaxEntries && !m_entries.count(key)) {
         for (auto entry = m_entries.begin(); entry != m_entries.end();)
             entry = entry->second.expires <= now ? m_entries.erase(entry) : std::next(entry);
@@ -33,7 +33,7 @@ void UnicastCache::Put(const wire::Name& name, uint16_t type,
 
 bool UnicastCache::Find(const wire::Name& name, uint16_t type, Clock::time_point now,
                         std::vector<wire::ResourceRecord>& records) {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::lock_guard<SlimLock> guard(m_lock);
     auto found = m_entries.find(Key(name, type));
     if (found == m_entries.end()) return false;
     if (found->second.expires <= now) {
@@ -48,7 +48,7 @@ bool UnicastCache::Find(const wire::Name& name, uint16_t type, Clock::time_point
 }
 
 size_t UnicastCache::Size() {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::lock_guard<SlimLock> guard(m_lock);
     return m_entries.size();
 }
 

@@ -14,6 +14,7 @@
 
 #include "mdns/src/RecordCache.h"
 #include "mdns/wire/DnsMessage.h"
+#include "runtime/SlimLock.h"
 
 namespace mdns {
 
@@ -42,7 +43,7 @@ private:
         Clock::time_point expires;
     };
 
-    std::mutex m_lock;
+    SlimLock m_lock;
     std::unordered_map<std::string, Entry> m_entries;  // by type and NameKey
 };
 
