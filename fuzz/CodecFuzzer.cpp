@@ -1,6 +1,5 @@
-// Fuzzes the codec with arbitrary packets: parsing must never read outside the input, and
-// whatever parses must survive the library's conversions and a write-and-parse round trip
-// unchanged. A broken invariant aborts, so libFuzzer keeps the input.
+// Fuzzes the codec: parsing never reads outside the input, and what parses survives the
+// conversions and a write-and-parse round trip; a broken invariant aborts.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -98,9 +97,8 @@ void CheckName(const Name& name) {
     if (!name.empty()) CheckUtf8(name.front());
 }
 
-// Read as the reply to a unicast query for one of two questions (the corpus's unicast
-// replies ask them): what is taken is of class IN, of the name and type asked, or an
-// address that a taken SRV record names; and nothing is taken from any other kind of reply.
+// Read as the reply to either question of the corpus's unicast replies: only records of class
+// IN, of the name and type asked or an address a taken SRV names; nothing from other replies.
 void CheckUnicastAnswer(const uint8_t* data, size_t size) {
     if (size < 2) return;
     const auto id = static_cast<uint16_t>(data[0] << 8 | data[1]);
@@ -126,7 +124,6 @@ void CheckUnicastAnswer(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-// Parsed TXT records bring CheckTxtText arbitrary strings, zeros and empty ones included.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Message message;
     ParseError error = ParseError::kNone;

@@ -1,7 +1,5 @@
-// mDNS.dll against real responders in the test network (tests/network/testnet), each suite
-// in the network its runner starts for it (tests/network/run-network-tests, tests/soak/
-// run-soak). The library is loaded with LoadLibrary, as the folder's host has it, so that
-// a test can start from a fresh load.
+// mDNS.dll against the responders of the test network its runner starts for each suite,
+// loaded with LoadLibrary as the folder's host has it, so that a test can start afresh.
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -51,8 +49,7 @@ struct Library {
 // A service as delivered: name, address, port, TXT strings (txtSize bytes).
 using Service = std::tuple<std::wstring, uint32_t, uint16_t, std::string>;
 
-// The test network's samples (avahi's on 192.0.2.1, or on a LAN host h at 192.0.2.(10+h)),
-// then python3-zeroconf's; `withdrawn` left out.
+// The samples (avahi's on 192.0.2.1 or LAN host h's on 192.0.2.(10+h)), then zeroconf's.
 std::vector<Service> Samples(const std::set<int>& withdrawn = {}) {
     std::vector<Service> samples;
     const int hosts = EnvInt("TESTNET_HOSTS");
@@ -150,10 +147,8 @@ struct Browse {
     DNSStatus status = 1;
 };
 
-// Every responder of the network at once: avahi's and python3-zeroconf's samples, and the
-// hostile responder's crafted packets, of which only the sound services count (not
-// "HOSTILE TWIN", "Hostile No Address" or "Hostile Goodbye"). Run again with the hostile
-// responder alone, holding 5353 without sharing it: the library queries from another port.
+// Every responder at once; of the hostile one's crafted packets only sound services count.
+// Run again with it alone, holding 5353 unshared: the library queries from another port.
 TEST(ListingTest, EverySoundServiceOnceAndNothingElse) {
     Library dll;
     Browse browse{dll};
@@ -186,9 +181,8 @@ bool Withdraw(int sample) {
     return false;
 }
 
-// The folder's refreshes on a LAN of several hosts, in one load: ten back-to-back browses
-// each list every sample; then samples of different hosts go one after another, each gone
-// from the next browse on.
+// Refreshes on a LAN, in one load: ten back-to-back browses list every sample; then samples
+// of different hosts are withdrawn, each gone from the next browse on.
 TEST(RefreshTest, EachBrowseListsEverySampleButTheWithdrawnOnes) {
     ASSERT_GT(EnvInt("TESTNET_HOSTS"), 1);
     ASSERT_GE(EnvInt("TESTNET_SERVICES"), 9);
@@ -235,9 +229,8 @@ Usage Measure() {
     return usage;
 }
 
-// Back-to-back browses in each of several loads each deliver every sample and odd name.
-// Unloading mDNS.dll unloads ws2_32.dll too, which under Wine refuses bind once loaded again
-// (bench/WinsockReload.cpp): the library must browse after a reload all the same.
+// Back-to-back browses after each of several loads: unloading mDNS.dll unloads ws2_32.dll,
+// which under Wine refuses bind once loaded again (bench/WinsockReload.cpp).
 TEST(SoakTest, BackToBackBrowsesAfterEachLoadAreNeverShort) {
     const int loads = EnvInt("SOAK_ROUNDS", 5), browses = 20;
     std::vector<Service> expected = Samples();
@@ -261,11 +254,10 @@ TEST(SoakTest, BackToBackBrowsesAfterEachLoadAreNeverShort) {
                 expected.size(), shortBrowses);
 }
 
-// Every other browse is left for Finalize to end, every fifth stopped before its socket
-// opens. The first, long browse fills the record cache to its bounds, so that later ones do
-// not grow it; the tenth sets the baseline of threads and handles (the system makes a few
-// lazily); a leak shows as private memory growing from browses 11-20 to the last ten. The
-// loop reports nothing until it ends: a failure report would start a thread of gtest's.
+// Every other browse is ended by Finalize, every fifth before its socket opens. The first,
+// long one fills the cache; the tenth sets the baseline of threads and handles; a leak shows
+// as private memory growing from browses 11-20 to the last ten. Nothing is reported until
+// the loop ends: a failure report would start a thread of gtest's.
 TEST(FloodTest, BrowsesLeaveNothingBehindAndDeliverNothingLate) {
     const int browses = EnvInt("SOAK_FLOOD_BROWSES", 50);
     ASSERT_GE(browses, 30);

@@ -60,6 +60,11 @@ ResourceRecord A(uint32_t ipv4, uint32_t ttl = 120, const Name& host = kHost) {
     return record;
 }
 
+// An instance's PTR, SRV, TXT and address, as its responder announces it.
+std::vector<ResourceRecord> Complete(const std::string& label, uint16_t port, uint32_t ptrTtl = 4500) {
+    return {Ptr(label, ptrTtl), Srv(label, port), Txt(label, {"k=v"}), A(0xC0000201)};
+}
+
 std::vector<uint8_t> Response(const std::vector<ResourceRecord>& answers,
                               const std::vector<ResourceRecord>& additionals = {}) {
     MessageWriter writer(kMaxMessageSize, 0, HeaderFlag::kResponse | HeaderFlag::kAuthoritative);
@@ -114,8 +119,7 @@ TEST_F(SearchTest, QueriesAtOnceAsUnicastThenAfterASecondThenBackingOff) {
 const ResourceRecord kOtherService =
     PtrOf({"_ipp", "_tcp", "local"}, {"P", "_ipp", "_tcp", "local"});
 
-// What one search reports: each row feeds packets at their times and takes what is resolved
-// then and when reports are due.
+// Each row feeds packets at their times and takes what is resolved then and when it is due.
 using Report = std::tuple<int, std::u16string, uint32_t, uint16_t, std::string, uint32_t>;
 struct OneSearchCase {
     const char* what;
@@ -175,8 +179,7 @@ TEST(SearchReports, WhatIsCompleteAndLiveOnce) {
     }
 }
 
-// Only what is missing is asked for: first with a unicast reply, later less often by multicast;
-// a record that expired while waiting is missing again, and what has it is not reported.
+// Only what is missing is asked for, unicast first, then rarer; an expired record is missing again.
 TEST_F(SearchTest, AsksOnlyForWhatIsMissing) {
     const auto at = [this](int ms) { return start + milliseconds(ms); };
     Feed(search, Response({Ptr("Three")}, {Srv("Three", 80), Txt("Three", {"a"})}), at(1));
@@ -208,10 +211,8 @@ TEST_F(SearchTest, AsksOnlyForWhatIsMissing) {
     EXPECT_EQ(asked(1500, false).count({NameKey(InstanceName("Brief")), RecordType::kSrv}), 1u);
 }
 
-// A search after another, in the cache both share: each row feeds the first search, starts
-// the second at `secondAt`, where 192.0.2.1 answers with the PTRs of `heardAgain` only, and
-// checks what it reports once silent hosts are trusted and what it asks at once. Only PTRs
-// heard again go as known answers: a responder would hold back what confirms one cached.
+// A second search on the first one's cache, answered by 192.0.2.1 with `heardAgain`'s PTRs,
+// which alone go as known answers (a responder would hold back what confirms one cached).
 struct CacheCase {
     const char* what;
     std::vector<std::pair<int, std::vector<ResourceRecord>>> heard;  // at ms, a response
@@ -230,26 +231,22 @@ std::vector<std::string> FullAnswerWith(const std::string& label) {
 }
 
 TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
-    auto complete = [](const std::string& label, uint16_t port) {
-        return std::vector<ResourceRecord>{Ptr(label), Srv(label, port), Txt(label, {"k=v"}),
-                                           A(0xC0000201)};
-    };
     const uint16_t kSrv = RecordType::kSrv;
     const std::vector<CacheCase> cases = {
         {"those its host left out of its answer are asked for, and reported once answered",
-         {{1, complete("Left", 80)}, {2, complete("Late", 81)}, {3, complete("Stayed", 82)},
-          {4, complete("Also", 83)}}, 1000, {"Stayed", "Also"},
+         {{1, Complete("Left", 80)}, {2, Complete("Late", 81)}, {3, Complete("Stayed", 82)},
+          {4, Complete("Also", 83)}}, 1000, {"Stayed", "Also"},
          {{u"Stayed", 82}, {u"Also", 83}, {u"Late", 81}}, {kSrv, kSrv}, {Srv("Late", 81)}},
         {"a packet with room left after a full one does not end the answer",
-         {{1, complete("Later", 80)}, {2, complete("Sooner", 81)}}, 1000, FullAnswerWith("Sooner"),
+         {{1, Complete("Later", 80)}, {2, Complete("Sooner", 81)}}, 1000, FullAnswerWith("Sooner"),
          {{u"Sooner", 81}, {u"Later", 80}}, {}, {Ptr("Other")}},
         {"a late end of an earlier answer, with under half of the host's, does not end this one",
-         {{1, complete("A", 80)}, {2, complete("B", 81)}, {3, complete("C", 82)}}, 1000, {"C"},
+         {{1, Complete("A", 80)}, {2, Complete("B", 81)}, {3, Complete("C", 82)}}, 1000, {"C"},
          {{u"C", 82}, {u"A", 80}, {u"B", 81}}, {}},
         {"those of a silent host are trusted, in the order known",
-         {{1, complete("Quiet", 80)}, {2, complete("Calm", 81)}}, 1000, {},
+         {{1, Complete("Quiet", 80)}, {2, Complete("Calm", 81)}}, 1000, {},
          {{u"Quiet", 80}, {u"Calm", 81}}, {}},
-        {"a goodbye keeps it out", {{1, complete("Gone", 80)}, {5, {Ptr("Gone", 0)}}}, 100,
+        {"a goodbye keeps it out", {{1, Complete("Gone", 80)}, {5, {Ptr("Gone", 0)}}}, 100,
          {"Gone"}, {}, {}},
         {"an expired SRV is asked for again, not reported",
          {{1, {Ptr("Short"), Srv("Short", 80, 2), Txt("Short", {"a"}), A(1)}}}, 3000, {"Short"},
@@ -258,11 +255,10 @@ TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
          {{1, {Ptr("Moved"), Srv("Moved", 80), Txt("Moved", {"a"}), A(1, 1)}}}, 1500, {}, {},
          {RecordType::kA}, {A(1)}},
         {"a changed port, with no question asked",
-         {{1, complete("Port", 80)}, {2000, {Srv("Port", 8080)}}}, 2500, {"Port"},
+         {{1, Complete("Port", 80)}, {2000, {Srv("Port", 8080)}}}, 2500, {"Port"},
          {{u"Port", 8080}}, {}},
         {"a missing TXT is asked for first", {{1, {Ptr("NoTxt"), Srv("NoTxt", 80), A(1)}}}, 100,
          {"NoTxt"}, {{u"NoTxt", 80}}, {RecordType::kTxt}},
-        // Its PTR heard again goes along as a known answer with its new TTL.
         {"records near the end of their TTL are refreshed",
          {{1, {Ptr("Old", 10), Srv("Old", 80, 10), Txt("Old", {"a"}), A(1)}}}, 8600, {"Old"},
          {{u"Old", 80}}, {kSrv}},
@@ -346,9 +342,8 @@ TEST(RecordCacheTest, AFlushedAddressGivesWayToTheNewOneAfterASecond) {
     EXPECT_EQ(cache.HostCount(), 0u);
 }
 
-// A followed search over time: each row feeds responses (from 192.0.2.1) at their times,
-// sends the queries due at each of them, and takes what is reported and removed at those
-// and at the times to check; "+Name:port" a report, "-Name" a removal, "?Name" a question.
+// A followed search fed from 192.0.2.1: "+Name:port" a report, "-Name" a removal, "?Name" a
+// question, at the times fed, the browse rounds and the checks.
 struct FollowCase {
     const char* what;
     std::vector<std::pair<int, std::vector<ResourceRecord>>> heard;  // at ms
@@ -357,26 +352,22 @@ struct FollowCase {
 };
 
 TEST(FollowedSearch, ReportsChangesAndDeparturesOnce) {
-    auto complete = [](const std::string& label, uint16_t port, uint32_t ptrTtl = 4500) {
-        return std::vector<ResourceRecord>{Ptr(label, ptrTtl), Srv(label, port), Txt(label, {"path=/"}),
-                                           A(0xC0000201)};
-    };
     const std::vector<FollowCase> cases = {
-        {"a goodbye removes it a second later, once", {{0, complete("One", 80)}, {100, {Ptr("One", 0)}}},
+        {"a goodbye removes it a second later, once", {{0, Complete("One", 80)}, {100, {Ptr("One", 0)}}},
          {1099, 1100, 5000}, {{0, "+One:80"}, {1100, "-One"}}},
-        {"a goodbye taken back", {{0, complete("One", 80)}, {100, {Srv("One", 80, 0)}}, {600, {Srv("One", 80)}}},
+        {"a goodbye taken back", {{0, Complete("One", 80)}, {100, {Srv("One", 80, 0)}}, {600, {Srv("One", 80)}}},
          {1100, 5000}, {{0, "+One:80"}}},
         {"a new port or text reported again; a repeat is not",
-         {{0, complete("One", 80)}, {50, complete("One", 80)}, {100, {Srv("One", 81)}},
+         {{0, Complete("One", 80)}, {50, Complete("One", 80)}, {100, {Srv("One", 81)}},
           {200, {Txt("One", {"path=/new"})}}},
          {}, {{0, "+One:80"}, {100, "+One:81"}, {200, "+One:81"}}},
         {"an expired SRV removes it, refreshed in vain", {{0, {Ptr("Two"), Srv("Two", 80, 10), Txt("Two", {"a"}), A(1)}}},
          {8000, 8500, 9999, 10000}, {{0, "+Two:80"}, {8000, "?Two"}, {8500, "?Two"}, {10000, "-Two"}}},
         {"left out of its host's answer and silent when asked",
-         {{0, complete("One", 80, 10)}, {7010, complete("New", 81)}},
+         {{0, Complete("One", 80, 10)}, {7010, Complete("New", 81)}},
          {8009, 8010}, {{0, "+One:80"}, {7010, "+New:81"}, {7010, "?One"}, {8010, "-One"}}},
         {"left out of its host's answer and answering when asked",
-         {{0, complete("One", 80, 10)}, {7010, complete("New", 81)}, {7020, {Srv("One", 80)}}},
+         {{0, Complete("One", 80, 10)}, {7010, Complete("New", 81)}, {7020, {Srv("One", 80)}}},
          {8010, 9000}, {{0, "+One:80"}, {7010, "+New:81"}, {7010, "?One"}}},
     };
     for (const FollowCase& row : cases) {
@@ -405,8 +396,7 @@ TEST(FollowedSearch, ReportsChangesAndDeparturesOnce) {
     }
 }
 
-// A followed search asks after an instance it cannot resolve for a few seconds only, and
-// refreshes the records of none it did not report.
+// Asks after an unresolvable instance a few seconds only; refreshes none it did not report.
 TEST(FollowedSearch, LeavesTheUnresolvedAlone) {
     const Clock::time_point start = Clock::now();
     Search search(kService, start, false);

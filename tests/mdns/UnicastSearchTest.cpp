@@ -55,8 +55,7 @@ std::vector<ResourceRecord> Zone(int count) {
     return zone;
 }
 
-// The server's reply to `query`: what the zone has (name error for a name it lacks), or a
-// given response code; over UDP, truncated past 512 bytes.
+// The zone's answer (a name error for a name it lacks) or `rcode`; over UDP cut at 512 bytes.
 std::vector<uint8_t> Reply(const std::vector<ResourceRecord>& zone, const UnicastQuery& query,
                            uint16_t rcode = 0) {
     Message asked;
@@ -130,9 +129,8 @@ const std::vector<Name> kDiscovery{Dotted("lb._dns-sd._udp.corp.example"),
 
 }  // namespace
 
-// Each service of each browse domain once, with its address, port and TXT (empty without
-// one); over TCP from the first reply that came truncated on; and a refresh within the
-// TTLs asks nothing, while one after them asks again.
+// Each service of each browse domain once, with address, port and TXT (empty without one),
+// over TCP once a reply came truncated; a refresh asks nothing within the TTLs, again after.
 TEST(UnicastSearch, ResolvesEveryServiceOnceAndServesARefreshFromTheCache) {
     UnicastCache cache;
     const Clock::time_point start = Clock::now();
@@ -183,11 +181,10 @@ TEST(UnicastSearch, TakesOnlyTheReplyToItsOwnQueryFromItsOwnServer) {
     const std::vector<UnicastQuery> queries = search.TakeDueQueries(start);
     ASSERT_EQ(1u, queries.size());
     std::vector<uint8_t> reply = Reply(Zone(1), queries[0]);
-    std::vector<uint8_t> otherId = reply;
-    otherId[1] ^= 1;
+    // Which replies are its own the wire test says; here, that only those are taken.
     for (const auto& [bytes, server] : std::vector<std::pair<std::vector<uint8_t>, uint32_t>>{
-             {reply, kSilent}, {otherId, kGood}, {{reply.begin(), reply.begin() + 20}, kGood},
-             {{reply[0]}, kGood}, {queries[0].bytes, kGood}}) {
+             {reply, kSilent}, {{reply.begin(), reply.begin() + 20}, kGood}, {{reply[0]}, kGood},
+             {queries[0].bytes, kGood}}) {
         search.OnReply(bytes.data(), bytes.size(), server, start);
         EXPECT_TRUE(search.TakeDueQueries(start).empty());
     }

@@ -58,8 +58,7 @@ HRESULT CreateFolder(REFIID iid, void** out) { return CreateAndQuery<CShellFolde
 TEST(CreationFailure, CreatorsUndoExactlyWhatSucceeded) {
     StartupCallsGuard restore;
     const LONG before = LockCount();
-    // Each folder holds its own start of the sockets library, ended in either order. Its
-    // faces share one identity, and each query is one reference.
+    // Each folder its own start of the sockets library, ended in either order; one identity.
     for (int first : {0, 1}) {
         IUnknown* folders[2] = {};
         for (IUnknown*& folder : folders)

@@ -1,6 +1,5 @@
-// The folder refreshed as Explorer refreshes it beside a DNS server that publishes services
-// (tests/network/testnet --unicast, started by run-network-tests): the DLL loaded once, the
-// folder made through its class factory, EnumObjects called again and again.
+// The folder refreshed as Explorer does, beside a DNS server (tests/network/testnet --unicast):
+// the DLL loaded once, the folder made by its class factory, EnumObjects called again and again.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -47,9 +46,8 @@ protected:
         CoUninitialize();
     }
 
-    // One refresh: every sample of the link (avahi's, on 192.0.2.1) and every service of the
-    // DNS zone (or, with `unicastMayMiss`, those of them that came in time), once each, with
-    // the address of its host, its port and its path.
+    // Every sample of the link and every service of the zone (with `unicastMayMiss`, those that
+    // came in time), once each, with its host's address, its port and its path.
     void ExpectSamples(const std::string& when, bool unicastMayMiss) {
         using Item = std::tuple<uint32_t, uint16_t, std::wstring>;
         std::map<std::wstring, Item> items, expected;
@@ -84,11 +82,9 @@ protected:
     ComPtr<IShellFolder> folder;
 };
 
-// The services of the DNS domain the machine is configured with, beside the link's, one
-// item for a service seen both ways; and with a server that never answers, the link's all
-// the same. How many of 500 the first window lists depends on the machine's load (the
-// benchmark measures it); what came after a window is asked again in the next, so that
-// from the third the cache holds them all.
+// The configured domain's services beside the link's, one item for one seen both ways; with
+// a silent server, the link's all the same. The first windows list what came in time (the
+// load decides; the benchmark measures it); from the third the cache holds them all.
 TEST_F(RefreshTest, ListsTheConfiguredDomainsServicesBesideTheLinksOnceEach) {
     for (int round = 1; round <= 4; ++round)
         ExpectSamples("enumeration " + std::to_string(round), round <= 2);

@@ -68,9 +68,8 @@ void Queue(uint32_t type, const wchar_t* name, uint16_t port, uint32_t delayMs) 
     StandInQueueEvent(type, name, &address, "path=/\0", 8, delayMs);
 }
 
-// The first enumeration lists A and B; the watch that starts from it hears A leave, C
-// come and B move, and tells each once; it ends when its window goes, and the next with
-// the folder.
+// The watch started by the first listing (A, B) tells A leave, C come and B move, once
+// each; it ends with its window, and the next one with the folder.
 TEST(ServiceWatch, TellsTheViewAndEndsWithItsWindowOrTheFolder) {
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     const LONG locksBefore = Module().GetLockCount();

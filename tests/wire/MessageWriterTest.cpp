@@ -23,19 +23,6 @@ Message ParseOrFail(const std::vector<uint8_t>& bytes) {
     return message;
 }
 
-ResourceRecord Record(const Name& name, uint16_t type) {
-    ResourceRecord record;
-    record.name = name;
-    record.type = type;
-    record.ttl = 120;
-    return record;
-}
-
-auto Fields(const ResourceRecord& r) {
-    return std::tie(r.name, r.type, r.rrclass, r.cacheFlush, r.ttl, r.ptrTarget, r.srv.priority,
-                    r.srv.weight, r.srv.port, r.srv.target, r.ipv4, r.txt, r.rdata);
-}
-
 }  // namespace
 
 // Every packet fits and parses, and none is empty; each question and known answer that can
@@ -83,46 +70,19 @@ TEST(BuildQuery, SpreadsWhatFitsOverPacketsAndLeavesOutWhatFitsNowhere) {
     }
 }
 
-// What the writer refuses leaves no bytes nor names a later record could point at; what it
-// takes reads back as given, compressed.
-TEST(MessageWriter, TakesWhatFitsWhollyAndLeavesNothingOfWhatItRefuses) {
-    MessageWriter writer(kMaxMessageSize, 7, HeaderFlag::kResponse | HeaderFlag::kAuthoritative);
-    ASSERT_TRUE(writer.AddQuestion({kService, RecordType::kPtr}));
-    ResourceRecord ptr = Record(kService, RecordType::kPtr);
-    ResourceRecord txt = Record(Instance("W"), RecordType::kTxt), txt256 = txt, txt255 = txt;
-    ResourceRecord big = Record({"gone", "local"}, RecordType::kNsec);
-    ResourceRecord a = Record({"x", "gone", "local"}, RecordType::kA);
-    ptr.ptrTarget = Instance("W");
-    txt256.txt = {"path=/", std::string(256, 'x')};
-    txt255.txt = {"path=/", std::string(255, 'x')};
-    big.rdata.assign(kMaxMessageSize, 0);  // too big once its name is written
-    a.ipv4 = 0xC0000202;
-    std::vector<ResourceRecord> taken;
-    using Row = std::tuple<Section, ResourceRecord, bool>;
-    for (const auto& [section, record, takes] : std::vector<Row>{
-             {Section::kAnswer, ptr, true},
-             {Section::kAdditional, txt, true},
-             {Section::kAdditional, txt256, false},
-             {Section::kAdditional, txt255, true},
-             {Section::kAdditional, big, false},
-             {Section::kAdditional, a, true}}) {
-        const size_t before = writer.Bytes().size();
-        EXPECT_EQ(takes, writer.AddRecord(section, record)) << record.type;
-        if (takes)
-            taken.push_back(record);
-        else
-            EXPECT_EQ(before, writer.Bytes().size()) << record.type;
-    }
-    EXPECT_EQ(writer.Bytes().size(), 361u) << "names compressed";
-    const Message message = ParseOrFail(writer.Bytes());
-    EXPECT_EQ(std::make_tuple(7, HeaderFlag::kResponse | HeaderFlag::kAuthoritative),
-              std::tie(message.header.id, message.header.flags));
-    ASSERT_EQ(1u, message.answers.size());
-    ASSERT_EQ(taken.size() - 1, message.additionals.size());
-    for (size_t i = 0; i < taken.size(); ++i) {
-        ResourceRecord expected = taken[i];
-        if (expected.type == RecordType::kTxt && expected.txt.empty()) expected.txt = {""};
-        const ResourceRecord& got = i ? message.additionals[i - 1] : message.answers[0];
-        EXPECT_TRUE(Fields(expected) == Fields(got)) << "record " << i << " of type " << got.type;
+// Only tests and benchmarks write TXT records (the fuzzer's round trip checks the rest): no
+// strings go as the one empty string, and a string of 255 bytes, the most there is, fits.
+TEST(MessageWriter, WritesTxtStringsAsTheyReadBack) {
+    for (const std::vector<std::string>& strings :
+         {std::vector<std::string>{}, {"path=/", std::string(255, 'x')}}) {
+        MessageWriter writer(kMaxMessageSize);
+        ResourceRecord txt;
+        txt.name = Instance("W");
+        txt.type = RecordType::kTxt;
+        txt.txt = strings;
+        ASSERT_TRUE(writer.AddRecord(Section::kAnswer, txt)) << strings.size();
+        const Message message = ParseOrFail(writer.Bytes());
+        ASSERT_EQ(1u, message.answers.size());
+        EXPECT_EQ(strings.empty() ? std::vector<std::string>{""} : strings, message.answers[0].txt);
     }
 }

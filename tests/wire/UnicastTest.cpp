@@ -23,6 +23,14 @@ Name Query(const char* kind, Name base) {
     return base;
 }
 
+ResourceRecord Record(Name name, uint16_t type, uint32_t ttl) {
+    ResourceRecord record;
+    record.name = std::move(name);
+    record.type = type;
+    record.ttl = ttl;
+    return record;
+}
+
 }  // namespace
 
 // lb and db at each configured domain, then at each network with its host bits cleared;
@@ -70,32 +78,20 @@ TEST(UnicastAnswer, ReadsOnlyTheReplyToItsOwnQuestion) {
     auto reply = [&](uint16_t id, uint16_t flags, const Name& asked, uint16_t type, bool soa) {
         MessageWriter writer(kMaxMessageSize, id, flags);
         writer.AddQuestion({asked, type});
-        ResourceRecord srv;
-        srv.name = instance;
-        srv.type = RecordType::kSrv;
-        srv.ttl = 60;
+        ResourceRecord srv = Record(instance, RecordType::kSrv, 60);
+        ResourceRecord soaRecord = Record({"corp", "example"}, 6, 300);
         srv.srv = {0, 0, 8080, host};
-        ResourceRecord other = srv;
-        other.name = {"Other", "_http", "_tcp", "corp", "example"};
         writer.AddRecord(Section::kAnswer, srv);
-        writer.AddRecord(Section::kAnswer, other);
-        if (soa) {
-            ResourceRecord record;
-            record.name = {"corp", "example"};
-            record.type = 6;
-            record.ttl = 300;
-            record.rdata.assign(22, 0);
-            record.rdata.back() = 30;
-            writer.AddRecord(Section::kAuthority, record);
+        srv.name = {"Other", "_http", "_tcp", "corp", "example"};
+        writer.AddRecord(Section::kAnswer, srv);
+        soaRecord.rdata.assign(22, 0);
+        soaRecord.rdata.back() = 30;  // the zone's MINIMUM
+        if (soa) writer.AddRecord(Section::kAuthority, soaRecord);
+        for (Name name : {host, Name{"elsewhere", "example"}}) {
+            ResourceRecord address = Record(name, RecordType::kA, 60);
+            address.ipv4 = 0xC6336401;
+            writer.AddRecord(Section::kAdditional, address);
         }
-        ResourceRecord address;
-        address.type = RecordType::kA;
-        address.ttl = 60;
-        address.ipv4 = 0xC6336401;
-        address.name = host;
-        writer.AddRecord(Section::kAdditional, address);
-        address.name = {"elsewhere", "example"};
-        writer.AddRecord(Section::kAdditional, address);
         return writer.Bytes();
     };
     const uint16_t kResponse = HeaderFlag::kResponse;
