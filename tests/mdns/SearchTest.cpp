@@ -11,6 +11,7 @@
 #include "mdns/wire/MessageWriter.h"
 #include "mdns/wire/Names.h"
 #include "mdns/wire/Utf.h"
+#include "tests/support/WireRecords.h"
 
 namespace {
 
@@ -22,14 +23,6 @@ const Name kService = {"_http", "_tcp", "local"};
 const Name kHost = {"host", "local"};
 
 Name InstanceName(const std::string& label) { return {label, "_http", "_tcp", "local"}; }
-
-ResourceRecord Record(Name name, uint16_t type, uint32_t ttl) {
-    ResourceRecord record;
-    record.name = std::move(name);
-    record.type = type;
-    record.ttl = ttl;
-    return record;
-}
 
 ResourceRecord PtrOf(Name service, Name target, uint32_t ttl = 4500) {
     ResourceRecord record = Record(std::move(service), RecordType::kPtr, ttl);

@@ -11,6 +11,7 @@
 #include "mdns/wire/MessageParser.h"
 #include "mdns/wire/MessageWriter.h"
 #include "mdns/wire/Names.h"
+#include "tests/support/WireRecords.h"
 
 namespace {
 
@@ -23,33 +24,22 @@ const uint32_t kGood = 0xC0000235, kSilent = 0xC0000236, kFailing = 0xC0000237;
 
 Name Dotted(const std::string& text) { return NameFromDotted(text); }
 
-ResourceRecord Record(const std::string& name, uint16_t type, uint32_t ttl = 300) {
-    ResourceRecord record;
-    record.name = Dotted(name);
-    record.type = type;
-    record.ttl = ttl;
-    return record;
-}
-
 // A zone with browse-domain records and `count` services, as an administrator writes it.
 std::vector<ResourceRecord> Zone(int count) {
     std::vector<ResourceRecord> zone;
     for (const char* target : {"corp.example", "printers.local", "corp.example"}) {
-        zone.push_back(Record("lb._dns-sd._udp.corp.example", RecordType::kPtr));
+        zone.push_back(Record(Dotted("lb._dns-sd._udp.corp.example"), RecordType::kPtr, 300));
         zone.back().ptrTarget = Dotted(target);
     }
-    zone.push_back(Record("www.corp.example", RecordType::kA, 60));
+    zone.push_back(Record(Dotted("www.corp.example"), RecordType::kA, 60));
     zone.back().ipv4 = 0xC6336401;
     for (int i = 1; i <= count; ++i) {
-        const std::string instance = "Web " + std::to_string(i) + "._http._tcp.corp.example";
-        zone.push_back(Record("_http._tcp.corp.example", RecordType::kPtr));
+        zone.push_back(Record(Dotted("_http._tcp.corp.example"), RecordType::kPtr, 300));
         zone.back().ptrTarget = {"Web " + std::to_string(i), "_http", "_tcp", "corp", "example"};
-        zone.push_back(Record("", RecordType::kSrv, 120));
-        zone.back().name = zone[zone.size() - 2].ptrTarget;
+        zone.push_back(Record(zone.back().ptrTarget, RecordType::kSrv, 120));
         zone.back().srv = {0, 0, static_cast<uint16_t>(8000 + i), Dotted("www.corp.example")};
         if (i % 2) continue;  // odd ones have no TXT
-        zone.push_back(Record("", RecordType::kTxt));
-        zone.back().name = zone[zone.size() - 2].name;
+        zone.push_back(Record(zone.back().name, RecordType::kTxt, 300));
         zone.back().txt = {"path=/" + std::to_string(i)};
     }
     return zone;
@@ -78,14 +68,7 @@ std::vector<uint8_t> Reply(const std::vector<ResourceRecord>& zone, const Unicas
             break;
         }
     }
-    if (answers.empty()) {
-        // The zone's SOA, for how long the absence may be kept: its MINIMUM, 300 s.
-        ResourceRecord soa = Record("corp.example", 6, 3600);
-        soa.rdata.assign(22, 0);
-        soa.rdata[20] = 1;
-        soa.rdata[21] = 44;
-        writer.AddRecord(Section::kAuthority, soa);
-    }
+    if (answers.empty()) writer.AddRecord(Section::kAuthority, Soa(Dotted("corp.example"), 3600, 300));
     return writer.Bytes();
 }
 

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "mdns/wire/MessageParser.h"
+#include "tests/support/WireRecords.h"
 
 using namespace mdns::wire;
 
@@ -76,9 +77,7 @@ TEST(MessageWriter, WritesTxtStringsAsTheyReadBack) {
     for (const std::vector<std::string>& strings :
          {std::vector<std::string>{}, {"path=/", std::string(255, 'x')}}) {
         MessageWriter writer(kMaxMessageSize);
-        ResourceRecord txt;
-        txt.name = Instance("W");
-        txt.type = RecordType::kTxt;
+        ResourceRecord txt = Record(Instance("W"), RecordType::kTxt, 120);
         txt.txt = strings;
         ASSERT_TRUE(writer.AddRecord(Section::kAnswer, txt)) << strings.size();
         const Message message = ParseOrFail(writer.Bytes());

@@ -8,6 +8,7 @@
 #include "mdns/wire/MessageWriter.h"
 #include "mdns/wire/Names.h"
 #include "mdns/wire/UnicastMessage.h"
+#include "tests/support/WireRecords.h"
 
 using namespace mdns::wire;
 
@@ -21,14 +22,6 @@ const Name kService{"_http", "_tcp"};
 Name Query(const char* kind, Name base) {
     base.insert(base.begin(), {kind, "_dns-sd", "_udp"});
     return base;
-}
-
-ResourceRecord Record(Name name, uint16_t type, uint32_t ttl) {
-    ResourceRecord record;
-    record.name = std::move(name);
-    record.type = type;
-    record.ttl = ttl;
-    return record;
 }
 
 }  // namespace
@@ -79,14 +72,11 @@ TEST(UnicastAnswer, ReadsOnlyTheReplyToItsOwnQuestion) {
         MessageWriter writer(kMaxMessageSize, id, flags);
         writer.AddQuestion({asked, type});
         ResourceRecord srv = Record(instance, RecordType::kSrv, 60);
-        ResourceRecord soaRecord = Record({"corp", "example"}, 6, 300);
         srv.srv = {0, 0, 8080, host};
         writer.AddRecord(Section::kAnswer, srv);
         srv.name = {"Other", "_http", "_tcp", "corp", "example"};
         writer.AddRecord(Section::kAnswer, srv);
-        soaRecord.rdata.assign(22, 0);
-        soaRecord.rdata.back() = 30;  // the zone's MINIMUM
-        if (soa) writer.AddRecord(Section::kAuthority, soaRecord);
+        if (soa) writer.AddRecord(Section::kAuthority, Soa({"corp", "example"}, 300, 30));
         for (Name name : {host, Name{"elsewhere", "example"}}) {
             ResourceRecord address = Record(name, RecordType::kA, 60);
             address.ipv4 = 0xC6336401;
