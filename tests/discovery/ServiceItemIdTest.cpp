@@ -15,8 +15,7 @@ std::wstring Field(const std::wstring& text, size_t kept, size_t units) {
 
 }  // namespace
 
-// Name and path are cut at 127 and 255 units, zero-filled, never inside a surrogate pair. A
-// copy equals its source but for the padding, even when the shell wrote over the fields' ends.
+// Name and path cut at 127 and 255 units, never inside a pair; a copy ignores overwritten ends.
 TEST(ServiceItemId, NameAndPathLimitsAndCopies) {
     const std::wstring pair = L"\xD83D\xDE00";
     const struct {

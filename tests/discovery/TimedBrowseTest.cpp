@@ -73,8 +73,7 @@ TEST(TimedBrowseSteps, EveryStepThatFailsIsCleanedUpAndAFullSearchListsItsServic
     }
 }
 
-// The value of the first "path" key in any case; "/" when there is none or it is empty.
-// Invalid UTF-8 becomes replacement characters rather than losing the path.
+// The first "path" key's value, in any case; "/" when none or empty; bad UTF-8 replaced.
 TEST(ExtractTxtPath, FirstPathEntryOrTheRoot) {
     const std::string longValue = "path=/" + std::string(100000, 'a');
     const struct {

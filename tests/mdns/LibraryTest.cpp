@@ -1,5 +1,4 @@
-// The handles and the initialisation count of mDNS.dll. No search is started here (that
-// would send): searches run in the test network.
+// mDNS.dll's handles and initialisation count; no search here (it would send).
 #include <gtest/gtest.h>
 
 #include <set>

@@ -1,5 +1,4 @@
-// The DLL's objects: faces and counts, and creators failing with the error, a null pointer
-// and nothing left behind (no object, no module lock, no start of the sockets library).
+// The DLL's objects: faces and counts; a failed creator leaves a null pointer and nothing else.
 #include <winsock2.h>
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// The registry read back as a set of lines; a named view owns an empty key of the test's own
-// under HKEY_CURRENT_USER\Software\CorvaneTests, removed after.
+// The registry read back as lines; a named view owns a key of its own, removed after.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,4 @@
-// What the DLLs' handlers see of a misused container: a request too large to count is still
-// std::bad_alloc (kDNSNoMemoryErr, E_OUTOFMEMORY), any other misuse an exception that is not.
+// A request too large to count is std::bad_alloc (out of memory); other misuse is not.
 #include <gtest/gtest.h>
 
 #include <cstdint>

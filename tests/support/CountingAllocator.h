@@ -1,5 +1,4 @@
-// The shell's allocator as the tests hand it over: it knows the blocks it has given and not
-// taken back, and fails a test that frees one it never gave.
+// The shell's allocator for the tests: it knows the blocks still out; freeing a stranger fails.
 #pragma once
 
 #include <objbase.h>

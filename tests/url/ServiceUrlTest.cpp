@@ -35,8 +35,7 @@ const int g_socketsStarted = [] {
 
 }  // namespace
 
-// The path gets a leading "/", and every unit that may not appear raw in a URL encoded as
-// UTF-8 "%XX"; an existing "%XX" and plain ASCII stay.
+// The path gets a leading "/" and "%XX" UTF-8 for each unit a URL may not hold raw.
 TEST(ServiceUrl, PathIsMendedIntoAUrl) {
     ASSERT_EQ(0, g_socketsStarted);
     const struct {
