@@ -1,5 +1,4 @@
-// Records as the DNS tests write them, and a zone's SOA, whose MINIMUM bounds how long an
-// absence may be kept.
+// Records as the DNS tests write them; a zone's SOA's MINIMUM bounds how long an absence is kept.
 #pragma once
 
 #include <utility>

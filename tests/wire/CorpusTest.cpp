@@ -71,8 +71,7 @@ TEST(Corpus, EveryFileParsesAsItsNameSays) {
     EXPECT_GE(files, 50u);
 }
 
-// PTR answer; SRV, TXT and A in the additional section; names compressed against the first
-// as another encoder does. Every cut of it is dropped.
+// A PTR answer, SRV, TXT and A additionals, names compressed as another encoder does; every cut dropped.
 TEST(Corpus, ResponseDecodesWithCompressedNamesAndEveryCutIsDropped) {
     const std::vector<uint8_t> whole = Read(kCorpus / "ok-response");
     Message m;

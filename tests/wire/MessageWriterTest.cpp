@@ -71,8 +71,7 @@ TEST(BuildQuery, SpreadsWhatFitsOverPacketsAndLeavesOutWhatFitsNowhere) {
     }
 }
 
-// Only tests and benchmarks write TXT records (the fuzzer's round trip checks the rest): no
-// strings go as the one empty string, and a string of 255 bytes, the most there is, fits.
+// TXT records, written by tests only: no strings go as one empty string; 255 bytes fit.
 TEST(MessageWriter, WritesTxtStringsAsTheyReadBack) {
     for (const std::vector<std::string>& strings :
          {std::vector<std::string>{}, {"path=/", std::string(255, 'x')}}) {
