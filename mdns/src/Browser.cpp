@@ -42,12 +42,12 @@ bool Browser::OnOwnThread() const {
 DNSStatus Browser::Start(const wchar_t* type, const wchar_t* domain, DNSFlags flags) {
     std::lock_guard<SlimLock> guard(m_stateLock);
     if (m_state != State::kCreated) return kDNSBadStateErr;
-    wire::Name service;
-    if (!ToName(type, service) || !ToName(domain, service)) return kDNSBadParamErr;
+    wire::Name serviceType;
+    if (!ToName(type, serviceType)) return kDNSBadParamErr;
+    wire::Name service = serviceType;
+    if (!ToName(domain, service)) return kDNSBadParamErr;
     // A service type is _name._tcp or _name._udp (RFC 6763 §7), in a domain of one label or more.
     if (service.size() < 3) return kDNSBadParamErr;
-    wire::Name serviceType;
-    ToName(type, serviceType);
 
     // The socket is set up and the cache read on the search's own thread: under Wine each of
     // the socket's dozen calls is a round trip to the server, tens of milliseconds in all on

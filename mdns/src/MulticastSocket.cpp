@@ -1,14 +1,13 @@
 #include "mdns/src/MulticastSocket.h"
 
-#include "mdns/src/AdapterList.h"
-
 #include <iphlpapi.h>
 
 #include <memory>
 #include <mutex>
 
-#include "runtime/SlimLock.h"
+#include "mdns/src/AdapterList.h"
 #include "mdns/wire/DnsMessage.h"
+#include "runtime/SlimLock.h"
 
 namespace mdns {
 
