@@ -37,6 +37,13 @@ LPITEMIDLIST ItemOf(const ServiceState& state) {
     return item;
 }
 
+// The absolute ID list of a service's item under the folder; null when there is no memory.
+LPITEMIDLIST AbsoluteItemOf(PCIDLIST_ABSOLUTE folder, const ServiceState& state) {
+    TaskMemPtr<ITEMIDLIST> item;
+    *item.Put() = ItemOf(state);
+    return item.Get() ? ILCombine(folder, item.Get()) : nullptr;
+}
+
 }  // namespace
 
 ServiceWatch* ServiceWatch::Create(HWND owner, PCIDLIST_ABSOLUTE folder) {
@@ -176,19 +183,11 @@ void ServiceWatch::Serve() {
 }
 
 void ServiceWatch::Tell(const ViewChange& change) const {
-    TaskMemPtr<ITEMIDLIST> fromItem, toItem, from, to;
-    if (change.kind != ViewChange::kCreate) {
-        *fromItem.Put() = ItemOf(change.from);
-        if (!fromItem.Get()) return;
-        *from.Put() = ILCombine(m_folder, fromItem.Get());
-        if (!from.Get()) return;
-    }
-    if (change.kind != ViewChange::kDelete) {
-        *toItem.Put() = ItemOf(change.to);
-        if (!toItem.Get()) return;
-        *to.Put() = ILCombine(m_folder, toItem.Get());
-        if (!to.Get()) return;
-    }
+    TaskMemPtr<ITEMIDLIST> from, to;
+    if (change.kind != ViewChange::kCreate && !(*from.Put() = AbsoluteItemOf(m_folder, change.from)))
+        return;
+    if (change.kind != ViewChange::kDelete && !(*to.Put() = AbsoluteItemOf(m_folder, change.to)))
+        return;
     switch (change.kind) {
     case ViewChange::kCreate: g_changeNotify(SHCNE_CREATE, SHCNF_IDLIST, to.Get(), nullptr); break;
     case ViewChange::kDelete: g_changeNotify(SHCNE_DELETE, SHCNF_IDLIST, from.Get(), nullptr); break;
@@ -200,7 +199,6 @@ void ServiceWatch::Tell(const ViewChange& change) const {
         break;
     }
 }
-
 
 // On the library's thread, which the watch's own thread outlives: `context` stays valid.
 void MDNS_CALL ServiceWatch::OnBrowserEvent(void* context, DNSBrowserRef, intptr_t,
