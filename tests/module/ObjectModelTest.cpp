@@ -111,7 +111,7 @@ TEST(CreationFailure, CreatorsUndoExactlyWhatSucceeded) {
     EXPECT_EQ(before, LockCount());
 }
 
-TEST(CreationFailure, FactoryThatCannotBeBuiltIsTriedAgain) {
+TEST(CreationFailure, FactoryOrLockThatCannotBeMade) {
     StartupCallsGuard restore;
     const LONG before = LockCount();
     // A map of its own with the folder's row, so the DLL's own cache is not disturbed.
@@ -150,11 +150,8 @@ TEST(CreationFailure, FactoryThatCannotBeBuiltIsTriedAgain) {
     map.size = 0;
     EXPECT_EQ(E_UNEXPECTED, map.GetClassObject(CLSID_ShellFolder, IID_IClassFactory, &out));
     map.size = sizeof(ComModule);
-}
 
-// A start-up record whose lock cannot be made marks the load as refused.
-TEST(ModuleRecords, LockThatCannotBeMadeRefusesTheLoad) {
-    StartupCallsGuard restore;
+    // A lock that cannot be made says why; a start-up record without one refuses the load.
     CRITICAL_SECTION section;
     g_initializeLock = FailingLock;
     for (const auto& [error, result] : {std::pair<DWORD, HRESULT>{ERROR_INVALID_PARAMETER, E_FAIL},
@@ -163,7 +160,7 @@ TEST(ModuleRecords, LockThatCannotBeMadeRefusesTheLoad) {
         EXPECT_EQ(result, MakeLock(&section));
     }
     g_initFailed = false;
-    BaseModule base(ThisImage());
+    { BaseModule base(ThisImage()); }
     EXPECT_TRUE(std::exchange(g_initFailed, false));
 }
 
