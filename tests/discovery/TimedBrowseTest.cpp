@@ -36,11 +36,11 @@ TEST(TimedBrowseSteps, EveryStepThatFailsIsCleanedUpAndAFullSearchListsItsServic
         const char* expectedLog;
         bool searched;
     } steps[] = {
-        {kCallCount, "ICSEEEETRF", true},  // nothing fails
+        {kCallCount, "ICS6EEEETRF", true},  // nothing fails
         {kCallInitialize, "I", false},
         {kCallCreate, "ICF", false},
-        {kCallStart, "ICSRF", false},
-        {kCallStop, "ICSEEEETRF", true},  // as a failing release or finalise: ignored
+        {kCallStart, "ICS6RF", false},
+        {kCallStop, "ICS6EEEETRF", true},  // as a failing release or finalise: ignored
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.expectedLog);

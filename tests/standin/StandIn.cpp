@@ -25,9 +25,9 @@ std::vector<QueuedEvent> g_events;
 std::string g_log, g_logCopy;
 
 // Logs a call, or with kCallCount an event delivered, and gives the scripted status.
-DNSStatus Record(int call, char letter) {
+DNSStatus Record(int call, const std::string& entry) {
     std::lock_guard<std::mutex> guard(g_lock);
-    g_log += letter;
+    g_log += entry;
     return call < kCallCount ? g_status[call] : kDNSNoErr;
 }
 
@@ -58,7 +58,7 @@ struct DNSBrowser {
             data.txt = queued.txt.data();
             data.txtSize = static_cast<uint32_t>(queued.txt.size());
             const BrowserEvent event{queued.type, &data};
-            Record(kCallCount, 'E');
+            Record(kCallCount, "E");
             browser->callback(browser->context, browser, 0, &event);
         }
         return 0;
@@ -97,20 +97,20 @@ STANDIN_API const char* StandInCallLog() {
 
 extern "C" {
 
-DNSStatus MDNS_CALL DNSServicesInitialize(DNSFlags, uint32_t) { return Record(kCallInitialize, 'I'); }
+DNSStatus MDNS_CALL DNSServicesInitialize(DNSFlags, uint32_t) { return Record(kCallInitialize, "I"); }
 
-DNSStatus MDNS_CALL DNSServicesFinalize(void) { return Record(kCallFinalize, 'F'); }
+DNSStatus MDNS_CALL DNSServicesFinalize(void) { return Record(kCallFinalize, "F"); }
 
 DNSStatus MDNS_CALL DNSBrowserCreateW(DNSFlags, DNSBrowserCallBack callback, void* context,
                                       DNSBrowserRef* outBrowser) {
-    const DNSStatus status = Record(kCallCreate, 'C');
+    const DNSStatus status = Record(kCallCreate, "C");
     if (status == kDNSNoErr) *outBrowser = new DNSBrowser{callback, context, {}};
     return status;
 }
 
-DNSStatus MDNS_CALL DNSBrowserStartServiceSearchW(DNSBrowserRef browser, DNSFlags, const wchar_t*,
+DNSStatus MDNS_CALL DNSBrowserStartServiceSearchW(DNSBrowserRef browser, DNSFlags flags, const wchar_t*,
                                                   const wchar_t*) {
-    const DNSStatus status = Record(kCallStart, 'S');
+    const DNSStatus status = Record(kCallStart, "S" + std::to_string(flags));
     if (status != kDNSNoErr) return status;
     std::lock_guard<std::mutex> guard(g_lock);
     browser->events = g_events;
@@ -121,7 +121,7 @@ DNSStatus MDNS_CALL DNSBrowserStartServiceSearchW(DNSBrowserRef browser, DNSFlag
 
 DNSStatus MDNS_CALL DNSBrowserStopServiceSearch(DNSBrowserRef browser, DNSFlags) {
     browser->StopSearch();
-    return Record(kCallStop, 'T');
+    return Record(kCallStop, "T");
 }
 
 DNSStatus MDNS_CALL DNSBrowserRelease(DNSBrowserRef browser, DNSFlags) {
@@ -129,7 +129,7 @@ DNSStatus MDNS_CALL DNSBrowserRelease(DNSBrowserRef browser, DNSFlags) {
     CloseHandle(browser->searchThread);
     CloseHandle(browser->stopped);
     delete browser;
-    return Record(kCallRelease, 'R');
+    return Record(kCallRelease, "R");
 }
 
 }  // extern "C"

@@ -24,5 +24,6 @@ STANDIN_API void StandInFailCall(int call, DNSStatus status);
 STANDIN_API void StandInQueueEvent(uint32_t type, const wchar_t* name, const ServiceAddress* address,
                                    const char* txt, size_t txtSize, uint32_t delayMs);
 // The calls made since the last reset, one letter each: I C S T R F (initialize, create,
-// start, stop, release, finalize), and E for every event delivered. Valid until the next call.
+// start with its flags, stop, release, finalize), and E for every event delivered. Valid
+// until the next call.
 STANDIN_API const char* StandInCallLog();
