@@ -21,12 +21,26 @@ uintptr_t g_nextHandle = 0x4D440000;
 // Kept across DNSServicesInitialize and DNSServicesFinalize, freed when the DLL unloads,
 // after any browser left over that may still use it.
 mdns::SharedCache g_cache;
-std::map<uintptr_t, std::shared_ptr<mdns::Browser>> g_browsers;
+
+// Set as the DLL is detached from a process that ends (DllMain, below).
+bool g_processEnding = false;
+
+// Browsers left over are stopped when the DLL unloads, but left to the system when the
+// process ends: stopping one takes its locks, which a thread that the end of the process
+// killed may hold for ever, and the process would never end.
+using BrowserTable = std::map<uintptr_t, std::shared_ptr<mdns::Browser>>;
+union LeftOverAtProcessEnd {
+    LeftOverAtProcessEnd() : table() {}
+    ~LeftOverAtProcessEnd() {
+        if (!g_processEnding) table.~BrowserTable();
+    }
+    BrowserTable table;
+} g_browsers;
 
 std::shared_ptr<mdns::Browser> FindBrowser(DNSBrowserRef handle) {
     std::lock_guard<SlimLock> guard(g_lock);
-    auto found = g_browsers.find(reinterpret_cast<uintptr_t>(handle));
-    return found == g_browsers.end() ? nullptr : found->second;
+    auto found = g_browsers.table.find(reinterpret_cast<uintptr_t>(handle));
+    return found == g_browsers.table.end() ? nullptr : found->second;
 }
 
 // Every call is a C entry point: no exception may leave it.
@@ -42,6 +56,12 @@ DNSStatus Guarded(Body&& body) {
 }
 
 }  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    // Called before the DLL's globals are destroyed; `reserved` is set when the process ends.
+    if (reason == DLL_PROCESS_DETACH) g_processEnding = reserved != nullptr;
+    return TRUE;
+}
 
 extern "C" {
 
@@ -70,18 +90,18 @@ MDNS_API DNSStatus MDNS_CALL DNSServicesFinalize(void) {
             if (g_initializations == 0) return kDNSBadStateErr;
             if (g_initializations == 1) {
                 // Joining a browser's thread from within its own callback cannot work.
-                for (const auto& entry : g_browsers) {
+                for (const auto& entry : g_browsers.table) {
                     if (entry.second->OnOwnThread()) return kDNSBadStateErr;
                 }
-                for (auto& entry : g_browsers) left.push_back(std::move(entry.second));
-                g_browsers.clear();
+                for (auto& entry : g_browsers.table) left.push_back(std::move(entry.second));
+                g_browsers.table.clear();
             }
             --g_initializations;
         }
         for (const auto& browser : left) browser->Shut();
         left.clear();
         std::lock_guard<SlimLock> guard(g_lock);
-        if (g_initializations == 0 && g_browsers.empty()) WSACleanup();
+        if (g_initializations == 0 && g_browsers.table.empty()) WSACleanup();
         return kDNSNoErr;
     });
 }
@@ -96,7 +116,8 @@ MDNS_API DNSStatus MDNS_CALL DNSBrowserCreateW(DNSFlags, DNSBrowserCallBack call
         if (g_initializations == 0) return kDNSBadStateErr;
         g_nextHandle += 4;
         const auto handle = reinterpret_cast<DNSBrowserRef>(g_nextHandle);
-        g_browsers.emplace(g_nextHandle, std::make_shared<mdns::Browser>(callback, context, handle, g_cache));
+        g_browsers.table.emplace(g_nextHandle,
+                                 std::make_shared<mdns::Browser>(callback, context, handle, g_cache));
         *outBrowser = handle;
         return kDNSNoErr;
     });
@@ -126,11 +147,11 @@ MDNS_API DNSStatus MDNS_CALL DNSBrowserRelease(DNSBrowserRef browser, DNSFlags) 
         std::shared_ptr<mdns::Browser> found;
         {
             std::lock_guard<SlimLock> guard(g_lock);
-            auto entry = g_browsers.find(reinterpret_cast<uintptr_t>(browser));
-            if (entry == g_browsers.end()) return kDNSBadReferenceErr;
+            auto entry = g_browsers.table.find(reinterpret_cast<uintptr_t>(browser));
+            if (entry == g_browsers.table.end()) return kDNSBadReferenceErr;
             if (entry->second->OnOwnThread()) return kDNSBadStateErr;
             found = std::move(entry->second);
-            g_browsers.erase(entry);
+            g_browsers.table.erase(entry);
         }
         return found->Shut();
     });
