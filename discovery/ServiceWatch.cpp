@@ -94,6 +94,7 @@ void ServiceWatch::End() {
 
 void ServiceWatch::BeginEnumeration() {
     std::lock_guard<SlimLock> guard(m_lock);
+    ++m_listings;
     m_changes.BeginEnumeration(m_outgoing);
 }
 
@@ -169,15 +170,32 @@ void ServiceWatch::Serve() {
             return;
         }
         std::vector<ViewChange> changes;
+        uint64_t listings = 0;
         {
             std::lock_guard<SlimLock> guard(m_lock);
             changes.swap(m_outgoing);
+            listings = m_listings;
         }
         // The shell is told outside the lock: it may deliver on the view's thread, which
-        // may be waiting for the lock in an enumeration.
-        for (const ViewChange& change : changes) {
+        // may be waiting for the lock in an enumeration. One that began meanwhile (an F5)
+        // lists what the changes not yet told would: told after it, they would be twice.
+        for (size_t told = 0; told < changes.size(); ++told) {
             if (m_ended) return;
-            Tell(change);
+            {
+                std::lock_guard<SlimLock> guard(m_lock);
+                if (m_listings != listings) {
+                    changes.erase(changes.begin(), changes.begin() + told);
+                    try {
+                        for (ViewChange& change : m_changes.Superseded(changes))
+                            m_outgoing.push_back(std::move(change));
+                    } catch (const std::bad_alloc&) {
+                        // No memory: the view keeps what its listing shows.
+                    }
+                    SetEvent(m_wake);
+                    break;
+                }
+            }
+            Tell(changes[told]);
         }
     }
 }

@@ -72,6 +72,7 @@ private:
     SlimLock m_lock;
     ViewChanges m_changes;
     std::vector<ViewChange> m_outgoing;
+    uint64_t m_listings = 0;  // enumerations begun
     bool m_started = false;
     HWND m_listedFor = nullptr;  // the window of the first listing
 };

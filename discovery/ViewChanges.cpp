@@ -2,10 +2,26 @@
 
 void ViewChanges::BeginEnumeration(std::vector<ViewChange>& undelivered) {
     m_enumerating = true;
-    for (const ViewChange& change : undelivered) {
-        if (change.kind == ViewChange::kDelete) m_left.insert(change.from.name);
+    Superseded(undelivered);
+}
+
+std::vector<ViewChange> ViewChanges::Superseded(std::vector<ViewChange>& untold) {
+    // What came or moved, the listing and the live services decide; a departure is told
+    // again only for a listed item that is not live.
+    std::vector<ViewChange> changes;
+    for (const ViewChange& change : untold) {
+        if (change.kind != ViewChange::kDelete) continue;
+        if (m_enumerating) {
+            m_left.insert(change.from.name);
+            continue;
+        }
+        auto shown = m_view.find(change.from.name);
+        if (shown == m_view.end() || m_live.count(change.from.name)) continue;
+        changes.push_back({ViewChange::kDelete, shown->second, {}});
+        m_view.erase(shown);
     }
-    undelivered.clear();
+    untold.clear();
+    return changes;
 }
 
 std::vector<ViewChange> ViewChanges::EndEnumeration(const std::vector<ServiceState>& listed) {

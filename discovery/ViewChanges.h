@@ -39,6 +39,10 @@ public:
     // The view starts enumerating: changes not yet delivered are taken back, as the
     // listing supersedes them (what was left stays known as left).
     void BeginEnumeration(std::vector<ViewChange>& undelivered);
+    // Changes handed out before a listing began, found untold once it has begun (or ended):
+    // it supersedes them, and what they said of a service that left still holds. Gives
+    // what the view, if its listing is over, must be told instead.
+    std::vector<ViewChange> Superseded(std::vector<ViewChange>& untold);
     // The listing that the view now shows; the changes that bring it to what the browse
     // holds: services it missed, services that moved, services that left meanwhile.
     std::vector<ViewChange> EndEnumeration(const std::vector<ServiceState>& listed);

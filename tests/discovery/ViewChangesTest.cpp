@@ -27,15 +27,18 @@ std::string Describe(const ViewChange& change) {
 }
 
 // Steps, by spaces: L:A80,B81 the view's listing ends (L: an empty one); R:A80 resolved;
-// X:A removed; B an enumeration begins; D the changes so far are delivered (a beginning
-// enumeration takes back only those not delivered). Gives what was delivered.
+// X:A removed; B an enumeration begins; H the changes so far are handed out to be told;
+// U those handed out are found superseded untold; D they and the others are delivered (a
+// beginning enumeration takes back only those not handed out). Gives what was delivered.
 std::string Play(const std::string& steps) {
     ViewChanges changes;
-    std::vector<ViewChange> pending;
+    std::vector<ViewChange> pending, handedOut;
     std::string told;
     auto deliver = [&] {
-        for (const ViewChange& change : pending) told += (told.empty() ? "" : " ") + Describe(change);
+        handedOut.insert(handedOut.end(), pending.begin(), pending.end());
+        for (const ViewChange& change : handedOut) told += (told.empty() ? "" : " ") + Describe(change);
         pending.clear();
+        handedOut.clear();
     };
     std::istringstream words(steps);
     std::string step;
@@ -43,6 +46,8 @@ std::string Play(const std::string& steps) {
         std::vector<ViewChange> got;
         if (step == "B") changes.BeginEnumeration(pending);
         if (step == "D") deliver();
+        if (step == "H") handedOut.swap(pending);
+        if (step == "U") got = changes.Superseded(handedOut);
         if (step[0] == 'R') got = changes.OnResolved(State(step.substr(2)));
         if (step[0] == 'X') got = changes.OnRemoved(std::wstring(1, static_cast<wchar_t>(step[2])));
         if (step[0] == 'L') {
@@ -76,6 +81,10 @@ TEST(ViewChanges, TellsEachChangeOnceAndNothingTheViewHas) {
         {"left and came back during a refresh", "L:A80 B X:A R:A80 L:A80", ""},
         {"moved during a refresh", "L:A80 B R:A81 L:A80", "~A80>81"},
         {"back after leaving", "L:A80 X:A D R:A80", "-A +A80"},
+        {"handed out as a refresh that lists it begins", "L:A80 R:C80 H B U L:A80,C80", ""},
+        {"handed out as a refresh that misses it ends", "L:A80 R:C80 H B L:A80 U", "+C80"},
+        {"left, handed out, listed by a refresh", "L:A80 R:A80 X:A H B L:A80 U", "-A"},
+        {"left, handed out, not listed by a refresh", "L:A80 R:A80 X:A H B L: U", ""},
     };
     for (const auto& row : rows) EXPECT_EQ(Play(row.steps), row.told) << row.what;
 }
