@@ -17,11 +17,9 @@
 
 #include "bench/WallClock.h"
 #include "module/ComPtr.h"
+#include "tools/ShellBinding.h"
 
 namespace {
-
-const CLSID kFolderClass = {
-    0x7AB84743, 0xC00F, 0x461C, {0xA6, 0x71, 0xC7, 0xD1, 0x61, 0x46, 0x3E, 0x51}};
 
 int Fail(const char* step, HRESULT hr) {
     std::fprintf(stderr, "view_bench: %s failed: 0x%08lX\n", step, static_cast<unsigned long>(hr));
@@ -124,21 +122,6 @@ int Register() {
     return FAILED(hr) ? Fail("DllRegisterServer", hr) : 0;
 }
 
-// The class as the registry names it, parsed and bound by the desktop.
-int BindThroughShell(ComPtr<IShellFolder>& folder) {
-    ComPtr<IShellFolder> desktop;
-    HRESULT hr = SHGetDesktopFolder(desktop.Put());
-    if (FAILED(hr)) return Fail("SHGetDesktopFolder", hr);
-    wchar_t path[2 + 39] = L"::";
-    StringFromGUID2(kFolderClass, path + 2, 39);
-    PIDLIST_RELATIVE id = nullptr;
-    hr = desktop->ParseDisplayName(nullptr, nullptr, path, nullptr, &id, nullptr);
-    if (FAILED(hr)) return Fail("ParseDisplayName", hr);
-    hr = desktop->BindToObject(id, nullptr, IID_IShellFolder, folder.PutVoid());
-    CoTaskMemFree(id);
-    return FAILED(hr) ? Fail("BindToObject", hr) : 0;
-}
-
 int ShowView(IShellFolder* folder, int seconds) {
     WNDCLASSW frameClass{};
     frameClass.lpfnWndProc = FrameProc;
@@ -187,8 +170,9 @@ int main(int argc, char** argv) {
     int result = Register();
     if (result == 0) {
         ComPtr<IShellFolder> folder;
-        result = BindThroughShell(folder);
-        if (result == 0) result = ShowView(folder.Get(), seconds);
+        const char* step = nullptr;
+        hr = BindThroughDesktop(IID_IShellFolder, folder.PutVoid(), step);
+        result = FAILED(hr) ? Fail(step, hr) : ShowView(folder.Get(), seconds);
     }
     OleUninitialize();
     return result;
