@@ -1,5 +1,4 @@
-// The events of a watch (a followed search through mDNS.dll), stamped with the wall clock
-// so that a driver on the host can set them beside the packets it saw on the network.
+// The events of a watch (a followed search through mDNS.dll), stamped with the wall clock.
 //   watch_bench SECONDS
 // Prints "ready", then one line per event on stdout:
 //   MS_SINCE_1970 + NAME PORT     (resolved: new, or moved)
@@ -9,23 +8,17 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/WallClock.h"
 #include "mdns/include/mDNS.h"
 
 namespace {
 
-unsigned long long NowMs() {
-    FILETIME now;
-    GetSystemTimePreciseAsFileTime(&now);
-    const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return ticks / 10000 - 11644473600000ULL;  // from 1601 to 1970
-}
-
 void MDNS_CALL OnEvent(void*, DNSBrowserRef, intptr_t, const BrowserEvent* event) {
     if (!event->resolved) return;
     if (event->type == kDNSBrowserEventTypeResolved)
-        std::printf("%llu + %ls %u\n", NowMs(), event->resolved->name, event->resolved->address.port);
+        std::printf("%llu + %ls %u\n", WallClockMs(), event->resolved->name, event->resolved->address.port);
     else if (event->type == kDNSBrowserEventTypeRemoved)
-        std::printf("%llu - %ls\n", NowMs(), event->resolved->name);
+        std::printf("%llu - %ls\n", WallClockMs(), event->resolved->name);
     std::fflush(stdout);
 }
 

@@ -22,12 +22,9 @@
 #include "discovery/ServiceItemId.h"
 #include "module/ComPtr.h"
 #include "module/TaskMemPtr.h"
+#include "tools/ShellBinding.h"
 
 namespace {
-
-// The folder class, as the shell knows it from the registry.
-const CLSID kFolderClass = {
-    0x7AB84743, 0xC00F, 0x461C, {0xA6, 0x71, 0xC7, 0xD1, 0x61, 0x46, 0x3E, 0x51}};
 
 using GetClassObjectFunction = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
 using CanUnloadNowFunction = HRESULT(WINAPI*)();
@@ -118,20 +115,10 @@ int ListFromDll(HMODULE dll) {
     return ListItems(folder.Get(), count);
 }
 
-// The class as the registry names it, parsed and bound by the desktop.
 int BindThroughShell(ComPtr<IShellFolder2>& folder) {
-    ComPtr<IShellFolder> desktop;
-    HRESULT hr = SHGetDesktopFolder(desktop.Put());
-    if (FAILED(hr)) return Fail("SHGetDesktopFolder", hr);
-    wchar_t path[2 + 39] = L"::";
-    StringFromGUID2(kFolderClass, path + 2, 39);
-    PIDLIST_RELATIVE id = nullptr;
-    hr = desktop->ParseDisplayName(nullptr, nullptr, path, nullptr, &id, nullptr);
-    if (FAILED(hr)) return Fail("ParseDisplayName", hr);
-    hr = desktop->BindToObject(id, nullptr, IID_IShellFolder2, folder.PutVoid());
-    CoTaskMemFree(id);
-    if (FAILED(hr)) return Fail("BindToObject", hr);
-    return 0;
+    const char* step = nullptr;
+    const HRESULT hr = BindThroughDesktop(IID_IShellFolder2, folder.PutVoid(), step);
+    return FAILED(hr) ? Fail(step, hr) : 0;
 }
 
 int ListThroughShell() {
