@@ -14,6 +14,8 @@ Scenarios (argument 1):
          "Hostile Late Address" (A sent only when asked for): reported;
          "Hostile Late SRV" (PTR only; SRV, TXT and A when asked for): reported;
          labels "Bad\\xffUTF8" and "Zero\\x00Byte": reported as "Bad\\ufffdUTF8", "Zero\\ufffdByte".
+         A browse question that comes over loopback, where only an asker that joined the
+         group there sends it, is answered there with "Hostile Loopback": never reported.
   exclusive  as mixed, but holding 5353 without sharing it, so the asker falls back to
          an ephemeral port and gets unicast replies
   flood  6000 distinct fully resolved instances "Flood I" within about one second, again
@@ -30,6 +32,7 @@ MAX_ANSWERS = int(os.environ.get("HOSTILE_MAX_ANSWERS", 200))
 GROUP = "224.0.0.251"
 PORT = 5353
 OWN = "192.0.2.1"
+LOOPBACK = "127.0.0.1"
 SERVICE = [b"_http", b"_tcp", b"local"]
 T_A, T_PTR, T_TXT, T_AAAA, T_SRV = 1, 12, 16, 28, 33
 
@@ -230,6 +233,9 @@ def main():
     sock.bind(("0.0.0.0", PORT))
     sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
                     socket.inet_aton(GROUP) + socket.inet_aton(OWN))
+    if sys.argv[1] == "mixed":
+        sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                        socket.inet_aton(GROUP) + socket.inet_aton(LOOPBACK))
     sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(OWN))
     sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 255)
     sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
@@ -253,6 +259,16 @@ def main():
         if not questions:
             continue
         wanted = [(q[0], q[1]) for q in questions]
+        if source[0] == LOOPBACK:
+            if any(q == (SERVICE, T_PTR) for q in wanted):
+                looped = message(*full(b"Hostile Loopback", [b"loop", b"local"], "198.51.100.30", 88,
+                                       b"path=/loopback"))
+                sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(LOOPBACK))
+                sock.sendto(looped, (GROUP, PORT))
+                sock.sendto(looped, source)
+                sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(OWN))
+                print("answered over loopback", source, flush=True)
+            continue
         packets = []
         if ((scenario.repeats or not sent_first) and
                 any(q[0] == SERVICE and q[1] in (T_PTR, 255) for q in questions)):
