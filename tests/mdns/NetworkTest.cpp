@@ -213,23 +213,27 @@ TEST(RefreshTest, EachBrowseListsEverySampleButTheWithdrawnOnes) {
 }
 
 // Beside a DNS server: the configured domain's services beside the link's, one delivery for
-// one seen both ways; with a silent server, the link's all the same. The first two browses
-// deliver what came in time (the load decides; the benchmark measures it); from the third the
-// cache holds them all.
+// one seen both ways; with a silent server, the link's all the same. A service of the zone
+// not heard yet may come in a later browse (how many a window resolves is the machine's
+// load; the benchmark measures it); once heard, the cache holds it for every browse after.
 TEST(UnicastRefreshTest, DeliversTheConfiguredDomainsServicesBesideTheLinksOnceEach) {
     Library dll;
-    for (int round = 1; round <= 4; ++round) {
+    std::set<std::wstring> heard;
+    const int browses = 8;  // by the last, every one
+    for (int round = 1; round <= browses; ++round) {
         SCOPED_TRACE("browse " + std::to_string(round));
         Browse browse{dll};
         browse.flags |= kDNSBrowserFlagConfiguredDomains;
         EXPECT_TRUE(browse.Run(500));
         std::vector<Service> expected = Samples();
         const auto late = [&](const Service& service) {
-            return round <= 2 && std::get<0>(service).rfind(L"Unicast ", 0) == 0 &&
+            const std::wstring& name = std::get<0>(service);
+            return round < browses && name.rfind(L"Unicast ", 0) == 0 && !heard.count(name) &&
                    std::find(browse.events.begin(), browse.events.end(), service) == browse.events.end();
         };
         expected.erase(std::remove_if(expected.begin(), expected.end(), late), expected.end());
         browse.ExpectDelivered(expected);
+        for (const Service& service : browse.events) heard.insert(std::get<0>(service));
     }
 }
 
