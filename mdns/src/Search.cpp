@@ -41,8 +41,9 @@ constexpr int kRefreshPoints = 4;
 constexpr size_t kLastPacketMax = 1200;
 // RFC 6762 §6: a responder multicasts no record again within a second of multicasting it.
 // Asked with QU, it may unicast part of its answer at once and multicast the rest (§5.4),
-// held back until that second is over, and answer for it by name no sooner: an instance
-// heard within the last second and missing from its host's answer is not left out.
+// held back until that second is over, and answer for it by name no sooner; a loaded one
+// answers late besides. So an instance heard within the second before the search began
+// and missing from its host's answer to it is not taken as left out.
 constexpr seconds kMulticastHoldBack{1};
 
 Clock::time_point RefreshPoint(const RecordLife& life, int point) {
@@ -59,6 +60,7 @@ Search::Search(wire::Name service, Clock::time_point start, bool unicastFirst, R
       m_cache(cache),
       m_unicastFirst(unicastFirst),
       m_unicastNext(unicastFirst),
+      m_start(start),
       m_nextBrowse(start) {
     if (m_cache) Seed(start);
 }
@@ -264,7 +266,7 @@ void Search::VerifyLeftOut(uint32_t host, size_t answers, Clock::time_point now)
         auto found = m_instances.find(key);
         if (found == m_instances.end() || found->second.confirmed) continue;
         Instance& instance = found->second;
-        if (instance.cachedHost != host || now - instance.ptr.life.received < kMulticastHoldBack)
+        if (instance.cachedHost != host || m_start - instance.ptr.life.received < kMulticastHoldBack)
             continue;
         instance.leftOut = true;
         instance.verifyDue = true;

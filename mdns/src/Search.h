@@ -147,6 +147,7 @@ private:
     RecordCache* m_cache;
     const bool m_unicastFirst;
     bool m_unicastNext;
+    const Clock::time_point m_start;
     Clock::time_point m_nextBrowse;
     Clock::duration m_browseInterval{};
     Clock::time_point m_nextResolve = Clock::time_point::max();
