@@ -39,6 +39,12 @@ constexpr int kRefreshPoints = 4;
 // an answer whole in its first packet, one with room left, is taken as all its host has:
 // what that host left out is asked for by name, and gone if it stays unanswered.
 constexpr size_t kLastPacketMax = 1200;
+// RFC 6762 §6: a responder multicasts no record again within a second of multicasting it.
+// Asked with QU, it may unicast part of its answer at once and multicast the rest (§5.4),
+// held back until that second is over, and answer for it by name no sooner; a loaded one
+// answers late besides. So an instance heard within the second before the search began
+// and missing from its host's answer to it is not taken as left out.
+constexpr seconds kMulticastHoldBack{1};
 
 Clock::time_point RefreshPoint(const RecordLife& life, int point) {
     // In milliseconds: in whole seconds the points of a short TTL fall together.
@@ -54,6 +60,7 @@ Search::Search(wire::Name service, Clock::time_point start, bool unicastFirst, R
       m_cache(cache),
       m_unicastFirst(unicastFirst),
       m_unicastNext(unicastFirst),
+      m_start(start),
       m_nextBrowse(start) {
     if (m_cache) Seed(start);
 }
@@ -255,13 +262,15 @@ void Search::VerifyLeftOut(uint32_t host, size_t answers, Clock::time_point now)
         if (found != m_instances.end() && found->second.cachedHost == host) ++cached;
     }
     if (2 * answers < cached) return;
-    m_answeredBy.insert(host);
     for (const std::string& key : m_seeded) {
         auto found = m_instances.find(key);
         if (found == m_instances.end() || found->second.confirmed) continue;
-        if (found->second.cachedHost != host) continue;
-        found->second.verifyDue = true;
-        found->second.nextAsk = now;
+        Instance& instance = found->second;
+        if (instance.cachedHost != host || m_start - instance.ptr.life.received < kMulticastHoldBack)
+            continue;
+        instance.leftOut = true;
+        instance.verifyDue = true;
+        instance.nextAsk = now;
         m_nextResolve = now;
     }
 }
@@ -357,8 +366,7 @@ std::vector<ResolvedInstance> Search::TakeResolved(Clock::time_point now) {
             auto found = m_instances.find(key);
             if (found == m_instances.end()) continue;
             Instance& instance = found->second;
-            if (instance.confirmed || instance.cachedHost == 0) continue;
-            if (m_answeredBy.count(instance.cachedHost)) continue;
+            if (instance.confirmed || instance.cachedHost == 0 || instance.leftOut) continue;
             instance.confirmed = true;
             m_touched.push_back(key);
         }

@@ -103,8 +103,9 @@ private:
         // has answered for it, so one that left unheard is not.
         bool confirmed = false;
         uint32_t cachedHost = 0;  // the cached address of its host, for a seeded instance
-        // Left out of its host's answer: asked for by name once, as its responder may only
-        // have held back a record it multicast within the last second.
+        // Left out of its host's whole answer, so no longer trusted from the cache; and
+        // asked for by name once, as its responder may only have held it back.
+        bool leftOut = false;
         bool verifyDue = false;
         uint32_t interfaceIndex = 0;
         Clock::time_point nextAsk;
@@ -146,6 +147,7 @@ private:
     RecordCache* m_cache;
     const bool m_unicastFirst;
     bool m_unicastNext;
+    const Clock::time_point m_start;
     Clock::time_point m_nextBrowse;
     Clock::duration m_browseInterval{};
     Clock::time_point m_nextResolve = Clock::time_point::max();
@@ -155,10 +157,9 @@ private:
     // its address (which may complete any instance on it).
     std::vector<std::string> m_touched;
     bool m_hostBecameKnown = false;
-    // Responders heard answering the browse question, and those whose whole answer came in
-    // one packet, by address; and when cached instances of the others are trusted.
+    // Responders heard answering the browse question, by address; and when cached instances
+    // that no answer confirmed or left out are trusted.
     std::unordered_set<uint32_t> m_heardFrom;
-    std::unordered_set<uint32_t> m_answeredBy;
     Clock::time_point m_trustCached = Clock::time_point::max();
     std::vector<std::string> m_seeded;  // in the order the cache knew them
     // Instances waiting for their TXT, by give-up time (in order: the grace is constant).

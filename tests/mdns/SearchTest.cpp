@@ -228,8 +228,11 @@ TEST(RecordCacheTest, ASearchStartsFromWhatTheOneBeforeHeard) {
     const std::vector<CacheCase> cases = {
         {"those its host left out of its answer are asked for, and reported once answered",
          {{1, Complete("Left", 80)}, {2, Complete("Late", 81)}, {3, Complete("Stayed", 82)},
-          {4, Complete("Also", 83)}}, 1000, {"Stayed", "Also"},
+          {4, Complete("Also", 83)}}, 1500, {"Stayed", "Also"},
          {{u"Stayed", 82}, {u"Also", 83}, {u"Late", 81}}, {kSrv, kSrv}, {Srv("Late", 81)}},
+        {"one heard within the last second, which its host may hold back, is not left out",
+         {{1, Complete("Stayed", 80)}, {2, Complete("Also", 81)}, {600, Complete("Recent", 82)}},
+         1500, {"Stayed", "Also"}, {{u"Stayed", 80}, {u"Also", 81}, {u"Recent", 82}}, {}},
         {"a packet with room left after a full one does not end the answer",
          {{1, Complete("Later", 80)}, {2, Complete("Sooner", 81)}}, 1000, FullAnswerWith("Sooner"),
          {{u"Sooner", 81}, {u"Later", 80}}, {}, {Ptr("Other")}},
